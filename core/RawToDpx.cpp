@@ -1,0 +1,103 @@
+#include "RawToDpx.h"
+
+#include <limits>
+
+#include "edsdk/EDSDKApi.h"
+
+namespace {
+
+// Owns one SDK object reference and gives it back exactly once.
+class EdsRef {
+ public:
+  EdsRef() = default;
+  EdsRef(const EdsRef&) = delete;
+  EdsRef& operator=(const EdsRef&) = delete;
+  ~EdsRef() { reset(); }
+
+  EdsBaseRef get() const { return ref_; }
+  EdsBaseRef* out() {
+    reset();
+    return &ref_;
+  }
+  void reset() {
+    if (ref_ != nullptr) EdsRelease(ref_);
+    ref_ = nullptr;
+  }
+
+ private:
+  EdsBaseRef ref_ = nullptr;
+};
+
+// The objects of one conversion, released in the order file stream, image, memory stream on
+// every path (members are destroyed in reverse declaration order).
+struct ConversionObjects {
+  EdsRef memoryStream;
+  EdsRef image;
+  EdsRef fileStream;
+};
+
+constexpr EdsUInt32 kLinearOn = 1;
+
+void OpenRawImage(const std::string& rawPath, ConversionObjects& objects) {
+  CheckEdsError(EdsCreateFileStream(rawPath.c_str(), kEdsFileCreateDisposition_OpenExisting,
+                                    kEdsAccess_Read, objects.fileStream.out()));
+  CheckEdsError(EdsCreateImageRef(objects.fileStream.get(), objects.image.out()));
+}
+
+TRawImageSize QueryFullSize(EdsImageRef image) {
+  EdsImageInfo info{};
+  CheckEdsError(EdsGetImageInfo(image, kEdsImageSrc_FullView, &info));
+  return {static_cast<std::int32_t>(info.width), static_cast<std::int32_t>(info.height)};
+}
+
+}  // namespace
+
+void CheckEdsError(EdsError code) {
+  if (code != EDS_ERR_OK) throw EosError(code);
+}
+
+TRawImageSize GetRawImageSize(const std::string& rawPath) {
+  ConversionObjects objects;
+  OpenRawImage(rawPath, objects);
+  return QueryFullSize(objects.image.get());
+}
+
+void ConvertRawToDpx(const std::string& rawPath, const std::string& outPath,
+                     TConvertOptions options) {
+  ConversionObjects objects;
+  OpenRawImage(rawPath, objects);
+  if (options.ColorSpace == kColorSpaceLinear) {
+    CheckEdsError(EdsSetPropertyData(objects.image.get(), kEdsPropID_LinearRendering, 0,
+                                     sizeof kLinearOn, &kLinearOn));
+  }
+  const TRawImageSize full = QueryFullSize(objects.image.get());
+  const EdsRect sourceRect{0, 0, full.Width, full.Height};
+  const EdsSize dest = options.Resize ? EdsSize{options.Width, options.Height}
+                                      : EdsSize{full.Width, full.Height};
+
+  // A destination the 32-bit buffer size cannot describe is refused before anything is
+  // allocated or written, with the code the SDK uses for a bad parameter.
+  const std::int64_t bufferBytes = std::int64_t{dest.width} * dest.height * 6;
+  if (dest.width <= 0 || dest.height <= 0 ||
+      bufferBytes > std::numeric_limits<std::int32_t>::max()) {
+    CheckEdsError(EDS_ERR_INVALID_PARAMETER);
+  }
+
+  CheckEdsError(EdsCreateMemoryStream(static_cast<EdsUInt64>(bufferBytes),
+                                      objects.memoryStream.out()));
+  CheckEdsError(EdsGetImage(objects.image.get(), kEdsImageSrc_RAWFullView,
+                            kEdsTargetImageType_RGB16, sourceRect, dest,
+                            objects.memoryStream.get()));
+
+  void* pixels = nullptr;
+  EdsUInt64 length = 0;
+  EdsGetPointer(objects.memoryStream.get(), &pixels);
+  EdsGetLength(objects.memoryStream.get(), &length);
+  // A stream that cannot say where its data is, or holds less than the picture, must not
+  // become a DPX file whose header promises pixels it lacks.
+  if (pixels == nullptr || length < static_cast<EdsUInt64>(bufferBytes)) {
+    CheckEdsError(EDS_ERR_INTERNAL_ERROR);
+  }
+  WriteDpxFile(outPath, dest.width, dest.height, options, pixels,
+               static_cast<std::int32_t>(bufferBytes));
+}

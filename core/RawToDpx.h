@@ -1,0 +1,41 @@
+// One RAW file in, one 16-bit RGB DPX file out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Exception.h"
+#include "edsdk/EDSDKTypes.h"
+
+// The options of one batch run, captured once and passed by value to every conversion.
+struct TConvertOptions {
+  bool Resize = false;       // scale to Width x Height; false: full size, Width/Height ignored
+  std::int32_t Width = 0;
+  std::int32_t Height = 0;
+  std::uint8_t ColorSpace = 0;  // 0 "sRGB/Rec.709", 1 "Linear RGB"; any other value acts as 0
+};
+
+constexpr std::uint8_t kColorSpaceRec709 = 0;
+constexpr std::uint8_t kColorSpaceLinear = 1;
+
+struct TRawImageSize {
+  std::int32_t Width = 0;
+  std::int32_t Height = 0;
+};
+
+// Raises EosError for a non-zero code; returns silently for 0.
+void CheckEdsError(EdsError code);
+
+// Full-size width and height of the developed picture (after the camera's orientation).
+TRawImageSize GetRawImageSize(const std::string& rawPath);
+
+// Develops rawPath and writes the DPX file at outPath, replacing a file already there. Nothing
+// is written to outPath unless the whole picture was developed and written.
+void ConvertRawToDpx(const std::string& rawPath, const std::string& outPath,
+                     TConvertOptions options);
+
+// Writes a 2048-byte little-endian DPX header and byteCount pixel bytes unchanged. The file
+// appears at outPath only when complete; an existing file is replaced atomically or left as it
+// was. Raises Exception("Cannot create file \"<path>\". <system text>") and other write errors.
+void WriteDpxFile(const std::string& outPath, std::int32_t width, std::int32_t height,
+                  TConvertOptions options, const void* pixels, std::int32_t byteCount);

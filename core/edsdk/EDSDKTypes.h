@@ -1,0 +1,77 @@
+// Types of the RAW developer SDK layer: the same shapes the camera maker's SDK uses, so that
+// the conversion code reads like code written against it.
+#pragma once
+
+#include <cstdint>
+
+using EdsError = std::uint32_t;
+using EdsInt32 = std::int32_t;
+using EdsUInt32 = std::uint32_t;
+using EdsInt64 = std::int64_t;
+using EdsUInt64 = std::uint64_t;
+
+// Opaque object references. Every reference obtained is given back once with EdsRelease.
+struct EdsObject;
+using EdsBaseRef = EdsObject*;
+using EdsStreamRef = EdsBaseRef;
+using EdsImageRef = EdsBaseRef;
+
+enum EdsFileCreateDisposition : EdsUInt32 {
+  kEdsFileCreateDisposition_CreateNew = 0,
+  kEdsFileCreateDisposition_CreateAlways = 1,
+  kEdsFileCreateDisposition_OpenExisting = 2,
+  kEdsFileCreateDisposition_OpenAlways = 3,
+  kEdsFileCreateDisposition_TruncateExsisting = 4,
+};
+
+enum EdsAccess : EdsUInt32 {
+  kEdsAccess_Read = 0,
+  kEdsAccess_Write = 1,
+  kEdsAccess_ReadWrite = 2,
+};
+
+enum EdsImageSource : EdsUInt32 {
+  kEdsImageSrc_FullView = 0,
+  kEdsImageSrc_Thumbnail = 1,
+  kEdsImageSrc_Preview = 2,
+  kEdsImageSrc_RAWThumbnail = 3,
+  kEdsImageSrc_RAWFullView = 4,
+};
+
+enum EdsTargetImageType : EdsUInt32 {
+  kEdsTargetImageType_Unknown = 0,
+  kEdsTargetImageType_Jpeg = 1,
+  kEdsTargetImageType_TIFF = 7,
+  kEdsTargetImageType_TIFF16 = 8,
+  kEdsTargetImageType_RGB = 9,
+  kEdsTargetImageType_RGB16 = 10,
+  kEdsTargetImageType_DIB = 11,
+};
+
+using EdsPropertyID = EdsUInt32;
+// Image property: a 32-bit value 1 switches the develop step to linear rendering.
+constexpr EdsPropertyID kEdsPropID_LinearRendering = 0x300;
+
+struct EdsRect {
+  EdsInt32 x;
+  EdsInt32 y;
+  EdsInt32 width;
+  EdsInt32 height;
+};
+
+struct EdsSize {
+  EdsInt32 width;
+  EdsInt32 height;
+};
+
+// Filled by EdsGetImageInfo into a 40-byte area; only width and height are used.
+struct EdsImageInfo {
+  EdsUInt32 width;
+  EdsUInt32 height;
+  EdsUInt32 numOfComponents;
+  EdsUInt32 componentDepth;
+  EdsRect effectiveRect;
+  EdsUInt32 reserved1;
+  EdsUInt32 reserved2;
+};
+static_assert(sizeof(EdsImageInfo) == 40);

@@ -1,0 +1,32 @@
+// Where test inputs live: tests/data in the repository, and the shared fixture folder, which
+// may be absent (tests that need it skip with a message).
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace tarn::test {
+
+std::filesystem::path DataDir();
+// <shared>/fixtures/raw/<name>, or nullopt when the shared folder is not there.
+std::optional<std::filesystem::path> SharedFixture(const std::string& name);
+
+// A fresh, empty folder removed again when the object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string ReadFileBytes(const std::filesystem::path& path);
+void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes);
+
+}  // namespace tarn::test
