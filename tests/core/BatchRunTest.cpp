@@ -1,0 +1,193 @@
+// The batch engine against the fake SDK backend: order of starts and questions, the answers,
+// stopping on cancel and on failure, and the output names.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+
+#include "BatchRun.h"
+#include "FakeEdsBackend.h"
+#include "TestPaths.h"
+
+namespace fs = std::filesystem;
+using tarn::test::ReadFileBytes;
+using tarn::test::TempDir;
+using tarn::test::WriteFileBytes;
+
+TEST(OutputPathForTest, FormsTheDpxNameInTheFolder) {
+  const struct {
+    const char* folder;
+    const char* input;
+    const char* expected;
+  } rows[] = {
+      {"/out", "/raw/IMG_0001.CR2", "/out/IMG_0001.dpx"},
+      {"/out", "/raw/IMG_1", "/out/IMG_1.dpx"},          // no extension: appended
+      {"/out", "/raw.day1/IMG_1", "/out/IMG_1.dpx"},     // a dot in a folder is no extension
+      {"/out", "/raw/a.b.cr2", "/out/a.b.dpx"},          // only the last extension goes
+      {"/out", "IMG_2.nef", "/out/IMG_2.dpx"},           // bare name
+      {"/", "/raw/IMG_3.cr2", "//IMG_3.dpx"},            // separator added after a root too
+      {"/out/", "/raw/IMG_4.cr2", "/out//IMG_4.dpx"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(OutputPathFor(row.folder, row.input), row.expected) << row.input;
+  }
+}
+
+namespace {
+
+// Records what the engine reports and answers questions from a script.
+class ScriptedObserver : public BatchObserver {
+ public:
+  std::vector<OverwriteAnswer> answers;  // consumed in order; Yes when exhausted
+  std::vector<std::string> questions;
+  std::vector<std::size_t> started;
+  std::map<std::size_t, EntryOutcome> finished;
+  std::function<void(std::size_t)> onFinished;
+
+  OverwriteAnswer AskOverwrite(std::size_t, const std::string& outputPath) override {
+    questions.push_back(fs::path(outputPath).filename().string());
+    if (answers.empty()) return OverwriteAnswer::Yes;
+    const OverwriteAnswer answer = answers.front();
+    answers.erase(answers.begin());
+    return answer;
+  }
+  void EntryStarted(std::size_t index, const std::string&) override { started.push_back(index); }
+  void EntryFinished(std::size_t index, EntryOutcome outcome, const std::string&) override {
+    finished[index] = outcome;
+    if (onFinished) onFinished(index);
+  }
+};
+
+class BatchRunTest : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override {
+    fake = std::make_shared<FakeEdsBackend>();
+    fake->SetDefaultSize(4, 2);
+    fake->SetDevelopDelay(std::chrono::milliseconds(20));
+    SetEdsBackend(fake);
+    settings.outputFolder = out.path().string();
+    settings.jobs = GetParam();
+  }
+  void TearDown() override { SetEdsBackend(nullptr); }
+
+  BatchResult RunBatch(const std::vector<std::string>& inputs) {
+    BatchRun run(inputs, settings);
+    return run.Run(observer);
+  }
+  bool IsDpx(const std::string& name) {
+    return ReadFileBytes(out / name).size() == 2048 + 4 * 2 * 6;
+  }
+
+  std::shared_ptr<FakeEdsBackend> fake;
+  TempDir out;
+  BatchSettings settings;
+  ScriptedObserver observer;
+};
+
+}  // namespace
+
+TEST_P(BatchRunTest, ConvertsEveryEntryStartingInListOrder) {
+  const auto result = RunBatch({"/r/a.cr2", "/r/b.cr2", "/r/c.cr2", "/r/d.cr2"});
+  EXPECT_EQ(result.converted, 4u);
+  EXPECT_EQ(observer.started, (std::vector<std::size_t>{0, 1, 2, 3}));
+  EXPECT_TRUE(observer.questions.empty());
+  for (const char* name : {"a.dpx", "b.dpx", "c.dpx", "d.dpx"}) EXPECT_TRUE(IsDpx(name)) << name;
+  EXPECT_EQ(fake->LiveObjects(), 0);
+}
+
+TEST_P(BatchRunTest, AnswersToTheOverwriteQuestion) {
+  for (const char* name : {"a.dpx", "b.dpx", "c.dpx", "d.dpx"}) WriteFileBytes(out / name, "old");
+  const std::vector<std::string> inputs = {"/r/a.cr2", "/r/b.cr2", "/r/c.cr2", "/r/d.cr2"};
+
+  // Yes converts, No skips and keeps the file, Cancel ends the run keeping the file.
+  observer.answers = {OverwriteAnswer::Yes, OverwriteAnswer::No, OverwriteAnswer::Cancel};
+  auto result = RunBatch(inputs);
+  EXPECT_EQ(observer.questions, (std::vector<std::string>{"a.dpx", "b.dpx", "c.dpx"}));
+  EXPECT_TRUE(IsDpx("a.dpx"));
+  EXPECT_EQ(ReadFileBytes(out / "b.dpx"), "old");
+  EXPECT_EQ(ReadFileBytes(out / "c.dpx"), "old");
+  EXPECT_EQ(ReadFileBytes(out / "d.dpx"), "old");
+  EXPECT_TRUE(result.cancelled);
+  EXPECT_EQ(result.outcomes, (std::vector<EntryOutcome>{EntryOutcome::Converted,
+                                                         EntryOutcome::Skipped,
+                                                         EntryOutcome::NotStarted,
+                                                         EntryOutcome::NotStarted}));
+
+  // Yes to All: one question for the rest of this run, and the next run asks again.
+  observer.questions.clear();
+  observer.answers = {OverwriteAnswer::No, OverwriteAnswer::YesToAll};
+  result = RunBatch(inputs);
+  EXPECT_EQ(observer.questions, (std::vector<std::string>{"a.dpx", "b.dpx"}));
+  EXPECT_EQ(result.converted, 3u);
+  for (const char* name : {"b.dpx", "c.dpx", "d.dpx"}) EXPECT_TRUE(IsDpx(name)) << name;
+
+  observer.questions.clear();
+  observer.answers = {OverwriteAnswer::Cancel};
+  RunBatch(inputs);
+  EXPECT_EQ(observer.questions, (std::vector<std::string>{"a.dpx"}));
+}
+
+TEST_P(BatchRunTest, SameOutputNameTwiceAsksAboutTheFirstOnesFile) {
+  observer.answers = {OverwriteAnswer::No};
+  const auto result = RunBatch({"/r1/x.cr2", "/r2/x.nef", "/r3/y.cr2"});
+  // The second entry waits for the first to finish, then finds its file.
+  EXPECT_EQ(observer.questions, (std::vector<std::string>{"x.dpx"}));
+  EXPECT_EQ(result.outcomes[1], EntryOutcome::Skipped);
+  EXPECT_EQ(result.converted, 2u);
+}
+
+TEST_P(BatchRunTest, FailureStopsFurtherStartsAndIsReported) {
+  fake->FailPath("/r/c.cr2", 0x2D);
+  const auto result = RunBatch({"/r/a.cr2", "/r/b.cr2", "/r/c.cr2", "/r/d.cr2", "/r/e.cr2"});
+  ASSERT_EQ(result.failures.size(), 1u);
+  EXPECT_EQ(result.failures[0].index, 2u);
+  EXPECT_EQ(result.failures[0].message, "EOS Error: 0000002D");
+  EXPECT_EQ(result.failures[0].code, 0x2Du);
+  EXPECT_TRUE(IsDpx("a.dpx"));
+  EXPECT_TRUE(IsDpx("b.dpx"));
+  EXPECT_FALSE(fs::exists(out / "c.dpx"));
+  EXPECT_EQ(result.outcomes[4], EntryOutcome::NotStarted);
+  if (GetParam() == 1) {
+    EXPECT_FALSE(fs::exists(out / "d.dpx"));
+  }
+  // Whatever was running when the failure came has finished whole or not at all.
+  for (std::size_t i = 0; i < result.outcomes.size(); ++i) {
+    if (result.outcomes[i] == EntryOutcome::Converted) {
+      EXPECT_TRUE(IsDpx(std::string(1, char('a' + i)) + ".dpx"));
+    }
+  }
+  EXPECT_EQ(fake->LiveObjects(), 0);
+}
+
+TEST_P(BatchRunTest, KeepGoingConvertsTheRestAndListsEveryFailure) {
+  settings.keepGoing = true;
+  fake->FailPath("/r/b.cr2", 0x2C);
+  fake->FailPath("/r/d.cr2", 0x22);
+  const auto result = RunBatch({"/r/a.cr2", "/r/b.cr2", "/r/c.cr2", "/r/d.cr2", "/r/e.cr2"});
+  EXPECT_EQ(result.converted, 3u);
+  ASSERT_EQ(result.failures.size(), 2u);
+  EXPECT_EQ(result.failures[0].index, 1u);
+  EXPECT_EQ(result.failures[1].message, "EOS Error: 00000022");
+}
+
+TEST_P(BatchRunTest, CancelStartsNothingMoreAndLetsRunningEntriesFinish) {
+  BatchRun run({"/r/a.cr2", "/r/b.cr2", "/r/c.cr2", "/r/d.cr2", "/r/e.cr2", "/r/f.cr2"}, settings);
+  observer.onFinished = [&](std::size_t) { run.RequestCancel(); };
+  const auto result = run.Run(observer);
+  EXPECT_TRUE(result.cancelled);
+  // At most the entries already running when the first one finished get converted.
+  EXPECT_LE(observer.started.size(), static_cast<std::size_t>(GetParam()) + 1);
+  EXPECT_EQ(result.converted, observer.started.size());
+  EXPECT_EQ(result.outcomes.back(), EntryOutcome::NotStarted);
+}
+
+INSTANTIATE_TEST_SUITE_P(Workers, BatchRunTest, ::testing::Values(1, 2),
+                         [](const auto& info) { return "jobs" + std::to_string(info.param); });
+
+TEST(SuggestedJobsTest, FitsTheMemoryAndStaysWithinTheCores) {
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  EXPECT_GE(SuggestedJobs(24'000'000), 1);
+  EXPECT_LE(SuggestedJobs(24'000'000), cores);
+  EXPECT_EQ(SuggestedJobs(std::int64_t{1} << 40), 1);  // a picture no memory holds twice
+}
