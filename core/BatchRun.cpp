@@ -66,13 +66,13 @@ BatchResult BatchRun::Run(BatchObserver& observer) {
         if (c.failure) {
           result.outcomes[c.index] = EntryOutcome::Failed;
           ++result.failed;
-          observer.EntryFinished(c.index, EntryOutcome::Failed, c.failure->message);
+          observer.EntryFinished(c.index, EntryOutcome::Failed, &*c.failure);
           result.failures.push_back(std::move(*c.failure));
           if (!settings_.keepGoing) stopOnFailure = true;
         } else {
           result.outcomes[c.index] = EntryOutcome::Converted;
           ++result.converted;
-          observer.EntryFinished(c.index, EntryOutcome::Converted, {});
+          observer.EntryFinished(c.index, EntryOutcome::Converted, nullptr);
         }
       }
       lock.lock();
@@ -105,7 +105,7 @@ BatchResult BatchRun::Run(BatchObserver& observer) {
       if (answer == OverwriteAnswer::No) {
         result.outcomes[i] = EntryOutcome::Skipped;
         ++result.skipped;
-        observer.EntryFinished(i, EntryOutcome::Skipped, {});
+        observer.EntryFinished(i, EntryOutcome::Skipped, nullptr);
         continue;
       }
       if (answer == OverwriteAnswer::YesToAll) overwriteAll = true;

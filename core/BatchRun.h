@@ -21,6 +21,13 @@ enum class OverwriteAnswer { Yes, No, Cancel, YesToAll };
 
 enum class EntryOutcome { NotStarted, Converted, Skipped, Failed };
 
+struct BatchFailure {
+  std::size_t index = 0;
+  std::string input;
+  std::string message;  // the error's own text, e.g. "EOS Error: 0000002D"
+  EdsError code = 0;    // the SDK code when the failure came from the SDK, else 0
+};
+
 // The output path of one entry: the file name of inputPath with its extension replaced by
 // ".dpx" (appended when there is none), in outputFolder. A dot in a folder name is no extension.
 // The separator is inserted even when the folder already ends with one.
@@ -41,16 +48,9 @@ class BatchObserver {
   // The output file exists: may it be replaced? Asked only when its entry's turn has come.
   virtual OverwriteAnswer AskOverwrite(std::size_t index, const std::string& outputPath) = 0;
   virtual void EntryStarted(std::size_t /*index*/, const std::string& /*outputPath*/) {}
-  // error is the failure's message for EntryOutcome::Failed, else empty.
+  // failure is set for EntryOutcome::Failed only.
   virtual void EntryFinished(std::size_t /*index*/, EntryOutcome /*outcome*/,
-                             const std::string& /*error*/) {}
-};
-
-struct BatchFailure {
-  std::size_t index = 0;
-  std::string input;
-  std::string message;   // the error's own text, e.g. "EOS Error: 0000002D"
-  EdsError code = 0;     // the SDK code when the failure came from the SDK, else 0
+                             const BatchFailure* /*failure*/) {}
 };
 
 struct BatchResult {

@@ -53,7 +53,7 @@ class ScriptedObserver : public BatchObserver {
     return answer;
   }
   void EntryStarted(std::size_t index, const std::string&) override { started.push_back(index); }
-  void EntryFinished(std::size_t index, EntryOutcome outcome, const std::string&) override {
+  void EntryFinished(std::size_t index, EntryOutcome outcome, const BatchFailure*) override {
     finished[index] = outcome;
     if (onFinished) onFinished(index);
   }

@@ -1,0 +1,203 @@
+#include "CommandLine.h"
+
+#include <algorithm>
+#include <charconv>
+#include <sstream>
+
+namespace {
+
+bool ParseInt(const std::string& text, int& value) {
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && ptr == end && !text.empty();
+}
+
+TConvertOptions ParseResize(const std::string& value, TConvertOptions convert) {
+  const std::size_t x = value.find_first_of("xX");
+  int width = 0;
+  int height = 0;
+  if (x == std::string::npos || !ParseInt(value.substr(0, x), width) ||
+      !ParseInt(value.substr(x + 1), height) || width <= 0 || height <= 0 || width > 65535 ||
+      height > 65535) {
+    throw UsageError("--resize takes WIDTHxHEIGHT with sizes from 1 to 65535, not \"" + value +
+                     "\"");
+  }
+  convert.Resize = true;
+  convert.Width = width;
+  convert.Height = height;
+  return convert;
+}
+
+Shard ParseShard(const std::string& value) {
+  const std::size_t slash = value.find('/');
+  Shard shard;
+  if (slash == std::string::npos || !ParseInt(value.substr(0, slash), shard.index) ||
+      !ParseInt(value.substr(slash + 1), shard.count) || shard.count < 1 || shard.index < 0) {
+    throw UsageError("--shard takes K/N with 0 <= K < N, not \"" + value + "\"");
+  }
+  if (shard.index >= shard.count) {
+    throw UsageError("--shard " + value + ": shards count from 0, so K must be below N (0/" +
+                     std::to_string(shard.count) + " to " + std::to_string(shard.count - 1) +
+                     "/" + std::to_string(shard.count) + ")");
+  }
+  return shard;
+}
+
+}  // namespace
+
+CliOptions ParseCommandLine(const std::vector<std::string>& args) {
+  CliOptions options;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      options.inputs.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    // --name=value is the same as --name value.
+    std::optional<std::string> inlineValue;
+    if (const std::size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      inlineValue = arg.substr(eq + 1);
+      arg.erase(eq);
+    }
+    auto value = [&]() -> std::string {
+      if (inlineValue) return *inlineValue;
+      if (i + 1 >= args.size()) throw UsageError(arg + " needs a value");
+      return args[++i];
+    };
+    auto noValue = [&] {
+      if (inlineValue) throw UsageError(arg + " takes no value");
+    };
+
+    if (arg == "-o" || arg == "--output") {
+      options.outputFolder = value();
+      if (options.outputFolder.empty()) throw UsageError(arg + " needs a folder");
+    } else if (arg == "--resize") {
+      options.convert = ParseResize(value(), options.convert);
+    } else if (arg == "--color-space") {
+      const std::string v = value();
+      if (v == "srgb" || v == "rec709") {
+        options.convert.ColorSpace = kColorSpaceRec709;
+      } else if (v == "linear") {
+        options.convert.ColorSpace = kColorSpaceLinear;
+      } else {
+        throw UsageError("--color-space takes srgb or linear, not \"" + v + "\"");
+      }
+    } else if (arg == "-j" || arg == "--jobs") {
+      const std::string v = value();
+      if (!ParseInt(v, options.jobs) || options.jobs < 1 || options.jobs > 256) {
+        throw UsageError("--jobs takes a number from 1 to 256, not \"" + v + "\"");
+      }
+    } else if (arg == "--overwrite") {
+      const std::string v = value();
+      if (v == "ask") {
+        options.overwrite = OverwriteMode::Ask;
+      } else if (v == "always") {
+        options.overwrite = OverwriteMode::Always;
+      } else if (v == "never") {
+        options.overwrite = OverwriteMode::Never;
+      } else {
+        throw UsageError("--overwrite takes ask, always or never, not \"" + v + "\"");
+      }
+    } else if (arg == "--keep-going") {
+      noValue();
+      options.keepGoing = true;
+    } else if (arg == "--info") {
+      noValue();
+      options.info = true;
+    } else if (arg == "--dry-run") {
+      noValue();
+      options.dryRun = true;
+    } else if (arg == "--list") {
+      options.listFile = value();
+    } else if (arg == "--shard") {
+      options.shard = ParseShard(value());
+    } else if (arg == "-h" || arg == "--help") {
+      options.help = true;
+    } else {
+      throw UsageError("unknown option " + arg);
+    }
+  }
+  if (options.help) return options;
+  if (options.inputs.empty() && options.listFile.empty()) {
+    throw UsageError("no RAW files or folders given");
+  }
+  if (!options.info && options.outputFolder.empty()) {
+    throw UsageError("no output folder given (-o DIR)");
+  }
+  return options;
+}
+
+std::vector<std::string> ParsePathList(const std::string& text) {
+  std::vector<std::string> paths;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const std::size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos || line[first] == '#') continue;
+    const std::size_t last = line.find_last_not_of(" \t\r");
+    paths.push_back(line.substr(first, last - first + 1));
+  }
+  return paths;
+}
+
+std::vector<std::string> ShardSlice(std::vector<std::string> paths, Shard shard) {
+  std::sort(paths.begin(), paths.end());
+  const std::size_t n = paths.size();
+  const auto count = static_cast<std::size_t>(shard.count);
+  const auto index = static_cast<std::size_t>(shard.index);
+  const std::size_t begin = n * index / count;
+  const std::size_t end = n * (index + 1) / count;
+  return {paths.begin() + static_cast<std::ptrdiff_t>(begin),
+          paths.begin() + static_cast<std::ptrdiff_t>(end)};
+}
+
+const char* UsageText() {
+  return R"(Usage: raw2dpx [options] FILE|FOLDER... -o DIR
+       raw2dpx --info FILE|FOLDER...
+
+Converts camera RAW files into 16-bit RGB DPX files, one DPX file per RAW file, named after
+the RAW file with the extension .dpx, in the output folder. A folder stands for the RAW files
+directly inside it, sorted by name.
+
+Options:
+  -o, --output DIR         the output folder (made when missing)
+      --resize WxH         scale every picture to exactly W x H pixels (stretched, not
+                           cropped); without it every picture keeps its full size
+      --color-space srgb|linear
+                           srgb: Rec.709 transfer curve (DPX transfer code 6, the default);
+                           linear: linear light (DPX transfer code 2)
+  -j, --jobs N             conversions at once (default: one per core, fewer when memory
+                           is short)
+      --overwrite ask|always|never
+                           what to do with an output file that exists already. ask: a
+                           question for each, answered yes, no, cancel or yes to all (the
+                           default on a terminal); always: replace; never: keep it and
+                           report the skip (the default without a terminal, so a rerun of
+                           an interrupted batch converts only what is missing)
+      --keep-going         go on after a file fails (default: stop at the first failure;
+                           conversions already running finish)
+      --info               print each file with its picture size as WxH and convert nothing
+      --list FILE          also read input paths from FILE, one a line ("-": standard
+                           input); blank lines and lines starting with # are ignored
+      --shard K/N          convert only slice K of N of the sorted inputs; K counts from 0
+                           (0/N to N-1/N), so "--shard $SLURM_ARRAY_TASK_ID/N" fits a job
+                           array submitted with --array=0-(N-1)
+      --dry-run            print what would be converted, and where, and convert nothing
+  -h, --help               this text
+
+Output files appear only when complete: a failed or interrupted conversion leaves no partial
+file and leaves an existing file as it was. Ctrl-C (or SIGTERM) lets running conversions
+finish and starts no new one; a second Ctrl-C stops at once.
+
+Every error names the file and gives the SDK code, e.g.
+  raw2dpx: /raw/IMG_0042.CR2: EOS Error: 0000002D (file data corrupt or truncated)
+
+Exit status: 0 when nothing failed, 1 when a file failed or the run was cancelled,
+2 on bad usage, 130 when interrupted.
+)";
+}

@@ -1,0 +1,47 @@
+// Options of the raw2dpx command line.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "RawToDpx.h"
+
+enum class OverwriteMode { Default, Ask, Always, Never };
+
+struct Shard {
+  int index = 0;  // counts from 0
+  int count = 1;
+};
+
+struct CliOptions {
+  std::vector<std::string> inputs;  // files and folders, in the order given
+  std::string listFile;             // --list: one path a line; "-" reads standard input
+  std::string outputFolder;
+  TConvertOptions convert;
+  int jobs = 0;  // 0: one per core, fewer when memory is short
+  OverwriteMode overwrite = OverwriteMode::Default;
+  bool keepGoing = false;
+  bool info = false;
+  bool dryRun = false;
+  bool help = false;
+  std::optional<Shard> shard;
+};
+
+// Bad usage: the message says what is wrong.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+CliOptions ParseCommandLine(const std::vector<std::string>& args);
+const char* UsageText();
+
+// Paths listed in text: one a line; blank lines and lines starting with "#" are ignored;
+// surrounding blanks and a carriage return are trimmed.
+std::vector<std::string> ParsePathList(const std::string& text);
+
+// The slice of paths (sorted first) that shard takes; the shards of one count are disjoint and
+// together hold every path exactly once, their sizes differing by at most one.
+std::vector<std::string> ShardSlice(std::vector<std::string> paths, Shard shard);

@@ -1,0 +1,89 @@
+// raw2dpx's argument parsing and slicing of inputs into shards.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "CommandLine.h"
+
+namespace {
+std::vector<std::string> Split(const std::string& line) {
+  std::vector<std::string> words;
+  std::istringstream in(line);
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+}  // namespace
+
+TEST(CommandLineTest, AcceptsEveryOption) {
+  const CliOptions o = ParseCommandLine(
+      Split("a.cr2 dir --resize 1920x1080 --color-space linear -j 3 --overwrite never "
+            "--keep-going --list frames.txt --shard 2/8 --dry-run -o out"));
+  EXPECT_EQ(o.inputs, (std::vector<std::string>{"a.cr2", "dir"}));
+  EXPECT_EQ(o.outputFolder, "out");
+  EXPECT_TRUE(o.convert.Resize);
+  EXPECT_EQ(o.convert.Width, 1920);
+  EXPECT_EQ(o.convert.Height, 1080);
+  EXPECT_EQ(o.convert.ColorSpace, kColorSpaceLinear);
+  EXPECT_EQ(o.jobs, 3);
+  EXPECT_EQ(o.overwrite, OverwriteMode::Never);
+  EXPECT_TRUE(o.keepGoing);
+  EXPECT_TRUE(o.dryRun);
+  EXPECT_EQ(o.listFile, "frames.txt");
+  ASSERT_TRUE(o.shard);
+  EXPECT_EQ(o.shard->index, 2);
+  EXPECT_EQ(o.shard->count, 8);
+
+  const CliOptions defaults = ParseCommandLine(Split("--output=out -- -odd-name.cr2"));
+  EXPECT_EQ(defaults.inputs, (std::vector<std::string>{"-odd-name.cr2"}));
+  EXPECT_FALSE(defaults.convert.Resize);
+  EXPECT_EQ(defaults.convert.ColorSpace, kColorSpaceRec709);
+  EXPECT_EQ(defaults.jobs, 0);
+  EXPECT_EQ(defaults.overwrite, OverwriteMode::Default);
+  EXPECT_TRUE(ParseCommandLine(Split("--info a.cr2")).info);  // no folder needed
+  EXPECT_TRUE(ParseCommandLine(Split("--help")).help);
+}
+
+TEST(CommandLineTest, RefusesBadUsage) {
+  const char* rows[] = {
+      "a.cr2",                             // no output folder
+      "-o out",                            // no input
+      "a.cr2 -o",                          // missing value
+      "a.cr2 -o out --resize 1920",        "a.cr2 -o out --resize 0x1080",
+      "a.cr2 -o out --resize -5x5",        "a.cr2 -o out --resize 70000x10",
+      "a.cr2 -o out --color-space p3",     "a.cr2 -o out --jobs 0",
+      "a.cr2 -o out --jobs two",           "a.cr2 -o out --overwrite maybe",
+      "a.cr2 -o out --shard 4/4",          // shards count from 0
+      "a.cr2 -o out --shard 0/0",          "a.cr2 -o out --shard -1/4",
+      "a.cr2 -o out --shard 1",            "a.cr2 -o out --frobnicate",
+      "a.cr2 -o out --keep-going=yes",
+  };
+  for (const char* row : rows) {
+    EXPECT_THROW(ParseCommandLine(Split(row)), UsageError) << row;
+  }
+}
+
+TEST(CommandLineTest, PathListSkipsBlanksAndComments) {
+  EXPECT_EQ(ParsePathList("# frames of day 1\n/a/1.cr2\r\n\n   \n  /a/2 with space.cr2  \n#x\n"),
+            (std::vector<std::string>{"/a/1.cr2", "/a/2 with space.cr2"}));
+}
+
+TEST(CommandLineTest, ShardsCoverEveryPathExactlyOnce) {
+  for (int total : {0, 1, 7, 16, 101}) {
+    std::vector<std::string> paths;
+    for (int i = total - 1; i >= 0; --i) paths.push_back("f" + std::to_string(1000 + i));
+    for (int count : {1, 2, 3, 8, 200}) {
+      std::multiset<std::string> seen;
+      std::size_t smallest = SIZE_MAX, largest = 0;
+      for (int index = 0; index < count; ++index) {
+        const auto slice = ShardSlice(paths, {index, count});
+        seen.insert(slice.begin(), slice.end());
+        smallest = std::min(smallest, slice.size());
+        largest = std::max(largest, slice.size());
+        EXPECT_TRUE(std::is_sorted(slice.begin(), slice.end()));
+      }
+      EXPECT_EQ(seen, std::multiset<std::string>(paths.begin(), paths.end()))
+          << total << " paths in " << count << " shards";
+      EXPECT_LE(largest - smallest, 1u);
+    }
+  }
+}
