@@ -39,6 +39,8 @@ QString Describe(const QVariant& value) {
       const QRect r = value.toRect();
       return QStringLiteral("%1,%2,%3,%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
     }
+    case QMetaType::QPoint:
+      return QStringLiteral("%1,%2").arg(value.toPoint().x()).arg(value.toPoint().y());
     case QMetaType::QSize:
       return QStringLiteral("%1x%2").arg(value.toSize().width()).arg(value.toSize().height());
     case QMetaType::QFont: {
@@ -170,6 +172,7 @@ void MainFormTest::initialState_data() {
     QTest::addRow("%s.%s", control, property) << control << QByteArray(property) << expected;
   };
   row("frmMain", "windowTitle", "Tarn RAW to DPX Converter");
+  row("frmMain", "pos", "261,145");
   row("frmMain", "size", "854x516");
   row("frmMain", "minimumSize", "384x392");
   row("frmMain", "font", "Arial 12px");

@@ -23,17 +23,21 @@ struct Snapshot {
   int mainWindows = 0;
   bool mainWindowVisible = false;
   QStringList arguments;
+  QList<QSize> iconSizes;
+  TProductInfo product;
 };
 
 Snapshot Take(const QString& step) {
   Snapshot snapshot;
   snapshot.step = step;
   snapshot.productName = ProductInfo.ProductName;
+  snapshot.product = ProductInfo;
   snapshot.dpxRegistered = IsDpxFormatRegistered();
   snapshot.applicationExists = qApp != nullptr;
   if (qApp != nullptr) {
     snapshot.applicationTitle = QGuiApplication::applicationDisplayName();
     snapshot.arguments = QCoreApplication::arguments();
+    snapshot.iconSizes = QApplication::windowIcon().availableSizes();
     for (QWidget* window : QApplication::topLevelWidgets()) {
       if (auto* form = qobject_cast<TfrmMain*>(window)) {
         ++snapshot.mainWindows;
@@ -143,6 +147,14 @@ void StartupTest::startAndShutdown() {
   QVERIFY(init.dpxRegistered);
   QVERIFY(init.applicationTitle != kProduct);  // the title is set after the module steps
   QCOMPARE(init.mainWindows, 0);
+  QCOMPARE(init.iconSizes,
+           (QList<QSize>{{16, 16}, {32, 32}, {48, 48}, {64, 64}, {128, 128}, {256, 256}}));
+  QCOMPARE(init.product.Version, QStringLiteral("1.00"));
+  QVERIFY(init.product.SiteAddress.startsWith(QStringLiteral("https://")));
+  QCOMPARE(init.product.ContactsAddress, init.product.SiteAddress + QStringLiteral("/contacts/"));
+  QVERIFY(!init.product.Copyright.isEmpty());
+  QVERIFY(!init.product.Copyright.contains(u'\n'));
+  QVERIFY(!init.product.GrayCopyright);
 
   const Snapshot& loop = sdk->steps[1];
   QCOMPARE(loop.step, QStringLiteral("message loop"));
