@@ -253,8 +253,10 @@ void TFolderBrowser::SelectFolder(const QString& path) {
   if (!source.isValid()) return;
   const QModelIndex item = filter_->mapFromSource(source);
   if (!item.isValid()) return;  // not below the root
-  tvwFolders_->setCurrentIndex(item);
+  // Setting the current item runs the selection handler, which may open a message window whose
+  // loop lets the folder model change: nothing may use the index afterwards.
   tvwFolders_->scrollTo(item);
+  tvwFolders_->setCurrentIndex(item);
 }
 
 QString TFolderBrowser::SelectedFolder() const {
@@ -312,8 +314,8 @@ void TFolderBrowser::CreateFolder() {
                MsgButton::OK);
     return;
   }
-  const QModelIndex item = filter_->mapFromSource(created);
-  tvwFolders_->setCurrentIndex(item);
+  const QPersistentModelIndex item = filter_->mapFromSource(created);
   tvwFolders_->scrollTo(item);
-  tvwFolders_->edit(item);
+  tvwFolders_->setCurrentIndex(item);
+  if (item.isValid()) tvwFolders_->edit(item);
 }
