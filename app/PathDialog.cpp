@@ -166,6 +166,14 @@ TFolderBrowser::TFolderBrowser(const QString& rootFolder, QWidget* parent)
   tvwFolders_->setAnimated(false);
   connect(tvwFolders_->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) { CurrentChanged(current); });
+  // Folders load in the background: once the branch that holds the selected folder is read,
+  // bring the selection into view again.
+  connect(folders_, &QFileSystemModel::directoryLoaded, this, [this](const QString& loaded) {
+    const QString selected = SelectedFolder();
+    if (selected == loaded || selected.startsWith(loaded.endsWith(u'/') ? loaded : loaded + u'/')) {
+      tvwFolders_->scrollTo(tvwFolders_->currentIndex(), QAbstractItemView::PositionAtCenter);
+    }
+  });
   // A new folder named in place changes the selected path.
   connect(folders_, &QFileSystemModel::fileRenamed, this,
           [this] { CurrentChanged(tvwFolders_->currentIndex()); });
@@ -255,7 +263,7 @@ void TFolderBrowser::SelectFolder(const QString& path) {
   if (!item.isValid()) return;  // not below the root
   // Setting the current item runs the selection handler, which may open a message window whose
   // loop lets the folder model change: nothing may use the index afterwards.
-  tvwFolders_->scrollTo(item);
+  tvwFolders_->scrollTo(item, QAbstractItemView::PositionAtCenter);
   tvwFolders_->setCurrentIndex(item);
 }
 
