@@ -87,8 +87,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
   resize(kInitialClientSize);
   move(kInitialPosition);
 
-  // FormCreate
-  outputFolder_.clear();
+  // The list has the focus when the window opens.
   lvwFiles_->setFocus(Qt::OtherFocusReason);
 }
 

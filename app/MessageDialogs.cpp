@@ -13,7 +13,7 @@
 
 namespace {
 
-struct ButtonSpec {
+struct ButtonLayout {
   MsgButton button;
   const char* caption;
   const char* objectName;
@@ -21,7 +21,7 @@ struct ButtonSpec {
 };
 
 // The one order in which buttons are laid out.
-constexpr std::array<ButtonSpec, 5> kButtonOrder = {{
+constexpr std::array<ButtonLayout, 5> kButtonOrder = {{
     {MsgButton::Yes, "&Yes", "btnYes", MsgAnswer::Yes},
     {MsgButton::No, "&No", "btnNo", MsgAnswer::No},
     {MsgButton::OK, "OK", "btnOK", MsgAnswer::OK},
@@ -133,12 +133,12 @@ TMessageDialog::TMessageDialog(const MessageRequest& request, QWidget* parent) :
 
   auto* row = new QHBoxLayout;
   row->addStretch(1);
-  for (const ButtonSpec& spec : kButtonOrder) {
-    if (!request.buttons.testFlag(spec.button)) continue;
-    auto* button = new QPushButton(tr(spec.caption), this);
-    button->setObjectName(QLatin1String(spec.objectName));
+  for (const ButtonLayout& entry : kButtonOrder) {
+    if (!request.buttons.testFlag(entry.button)) continue;
+    auto* button = new QPushButton(tr(entry.caption), this);
+    button->setObjectName(QLatin1String(entry.objectName));
     button->setMinimumWidth(kMinimumButtonWidth);
-    const MsgAnswer answer = spec.answer;
+    const MsgAnswer answer = entry.answer;
     connect(button, &QPushButton::clicked, this, [this, answer] { Finish(answer); });
     buttons_.append({button, answer});
     row->addWidget(button);
