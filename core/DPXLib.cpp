@@ -131,8 +131,11 @@ void TDPXImage::ReadDpxImage(std::istream& stream) {
   // Decoded aside, so that a failure leaves the bitmap's previous content in place.
   Bitmap decoded;
   decoded.SetSize(width, height);
+  // An empty picture reads nothing; skipping the rows also spares 2^31 passes over rows of
+  // width 0.
+  const std::int32_t rows = pixelCount > 0 ? height : 0;
   const std::uint8_t* in = data.data() + (pixelCount > 0 ? dataOffset : 0);
-  for (std::int32_t y = 0; y < height; ++y) {
+  for (std::int32_t y = 0; y < rows; ++y) {
     std::uint8_t* out = decoded.ScanLine(y);
     for (std::int32_t x = 0; x < width; ++x, out += 3, in += bytesPerPixel) {
       std::uint8_t red, green, blue;

@@ -31,6 +31,7 @@ Rgb PixelAt(const Bitmap& bitmap, int x, int y) {
 
 std::vector<Rgb> AllPixels(const Bitmap& bitmap) {
   std::vector<Rgb> pixels;
+  if (bitmap.Width() == 0) return pixels;
   for (int y = 0; y < bitmap.Height(); ++y) {
     for (int x = 0; x < bitmap.Width(); ++x) pixels.push_back(PixelAt(bitmap, x, y));
   }
@@ -80,7 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"bit-depth-12-read-as-10bit-words.dpx", 2, 1, false, kWordPixelsReversed},
         DecodeCase{"data-offset-8192-element-offset-2048.dpx", 2, 1, false, k16BitPixels},
         DecodeCase{"zero-height-offset-past-end.dpx", 5, 0, false, {}},
-        DecodeCase{"zero-width-offset-past-end.dpx", 0, 7, false, {}}),
+        DecodeCase{"zero-width-offset-past-end.dpx", 0, 7, false, {}},
+        DecodeCase{"zero-width-max-height-walks-2147483647-empty-rows.dpx", 0, INT_MAX, false, {}}),
     [](const auto& info) {
       std::string name = fs::path(info.param.file).stem().string();
       for (char& ch : name) {

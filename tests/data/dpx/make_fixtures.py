@@ -91,6 +91,8 @@ def fixtures():
     # An empty picture needs no pixel data, wherever the offset points.
     files["zero-height-offset-past-end.dpx"] = header(5, 0, data_offset=0x7FFFFFF0)
     files["zero-width-offset-past-end.dpx"] = header(0, 7, data_offset=0xFFFFFFFF)
+    # Found by fuzzing: rows of width 0 were still walked one by one, 2^31 of them.
+    files["zero-width-max-height-walks-2147483647-empty-rows.dpx"] = header(0, 0x7FFFFFFF)
 
     written = files["written-2x1-rec709.dpx"]
     files["empty-file.dpx"] = b""
