@@ -1,11 +1,12 @@
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <random>
+#include <string>
 
 #include "DpxHeader.h"
 #include "RawToDpx.h"
@@ -50,23 +51,37 @@ Header MakeHeader(std::int32_t width, std::int32_t height, std::uint8_t transfer
   return h;
 }
 
-}  // namespace
+}  // namespace dpx
 
 namespace {
+
+// The path as the error texts show it: the full path, whatever form the caller gave.
+std::string FullPath(const std::string& path) {
+  std::error_code ec;
+  const fs::path full = fs::absolute(path, ec);
+  return ec ? path : full.string();
+}
+
+[[noreturn]] void Fail(const char* what, const std::string& target, int error) {
+  throw Exception(std::string(what) + " \"" + FullPath(target) + "\". " + std::strerror(error));
+}
 
 // A temporary file beside the target; unlinked unless committed by renaming it over the target.
 class PendingFile {
  public:
   explicit PendingFile(const std::string& target) : target_(target) {
     const fs::path targetPath(target);
-    tempPath_ = (targetPath.parent_path() / ("." + targetPath.filename().string() + ".XXXXXX"))
-                    .string();
-    fd_ = ::mkstemp(tempPath_.data());
-    if (fd_ < 0) {
-      throw Exception("Cannot create file \"" + target + "\". " + std::strerror(errno));
+    // Short enough that the temporary name fits wherever the target's name fits.
+    const std::string stem = targetPath.filename().string().substr(0, 200);
+    std::mt19937_64 random(std::random_device{}());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      tempPath_ = (targetPath.parent_path() / ("." + stem + "." + RandomSuffix(random))).string();
+      // 0666 lets the umask give the file the mode any new file gets; close-on-exec keeps the
+      // descriptor out of programs started meanwhile (e.g. a browser opened from the window).
+      fd_ = ::open(tempPath_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd_ >= 0 || errno != EEXIST) break;
     }
-    // mkstemp makes the file private; give it the mode an ordinary new file gets.
-    ::fchmod(fd_, 0666 & ~ProcessUmask());
+    if (fd_ < 0) Fail("Cannot create file", target_, errno);
   }
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
@@ -81,8 +96,10 @@ class PendingFile {
       const ssize_t written = ::writev(fd_, pieces, count);
       if (written < 0) {
         if (errno == EINTR) continue;
-        Fail("Cannot write file");
+        Fail("Cannot write file", target_, errno);
       }
+      // No progress on a regular file means there is no room left.
+      if (written == 0) Fail("Cannot write file", target_, ENOSPC);
       std::size_t left = static_cast<std::size_t>(written);
       while (count > 0 && left >= pieces->iov_len) {
         left -= pieces->iov_len;
@@ -97,26 +114,23 @@ class PendingFile {
   }
 
   void Commit() {
-    if (::fdatasync(fd_) != 0) Fail("Cannot write file");
+    if (::fdatasync(fd_) != 0) Fail("Cannot write file", target_, errno);
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0) Fail("Cannot write file");
-    if (::rename(tempPath_.c_str(), target_.c_str()) != 0) Fail("Cannot create file");
+    if (::close(fd) != 0) Fail("Cannot write file", target_, errno);
+    if (::rename(tempPath_.c_str(), target_.c_str()) != 0) {
+      Fail("Cannot create file", target_, errno);
+    }
     committed_ = true;
   }
 
  private:
-  static mode_t ProcessUmask() {
-    static const mode_t mask = [] {
-      const mode_t current = ::umask(022);
-      ::umask(current);
-      return current;
-    }();
-    return mask;
-  }
-
-  [[noreturn]] void Fail(const char* what) {
-    throw Exception(std::string(what) + " \"" + target_ + "\". " + std::strerror(errno));
+  static std::string RandomSuffix(std::mt19937_64& random) {
+    static constexpr char kLetters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string suffix(8, ' ');
+    for (char& c : suffix) c = kLetters[random() % (sizeof kLetters - 1)];
+    return suffix;
   }
 
   std::string target_;
@@ -131,12 +145,13 @@ void WriteDpxFile(const std::string& outPath, std::int32_t width, std::int32_t h
                   TConvertOptions options, const void* pixels, std::int32_t byteCount) {
   const std::uint8_t transfer =
       options.ColorSpace == kColorSpaceLinear ? dpx::kTransferLinear : dpx::kTransferRec709;
-  const std::uint32_t pixelBytes = byteCount > 0 ? static_cast<std::uint32_t>(byteCount) : 0;
+  // A negative count is a caller's fault; a header-only file would pass for a written picture.
+  if (byteCount < 0) Fail("Cannot write file", outPath, EINVAL);
+  const auto pixelBytes = static_cast<std::uint32_t>(byteCount);
   dpx::Header header = dpx::MakeHeader(width, height, transfer, pixelBytes);
 
   PendingFile file(outPath);
-  iovec pieces[2] = {{header.data(), header.size()},
-                     {const_cast<void*>(pixels), pixelBytes}};
+  iovec pieces[2] = {{header.data(), header.size()}, {const_cast<void*>(pixels), pixelBytes}};
   file.WriteAll(pieces, pixelBytes > 0 ? 2 : 1);
   file.Commit();
 }
