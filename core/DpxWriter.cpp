@@ -66,28 +66,31 @@ std::string FullPath(const std::string& path) {
   throw Exception(std::string(what) + " \"" + FullPath(target) + "\". " + std::strerror(error));
 }
 
-// A temporary file beside the target; unlinked unless committed by renaming it over the target.
+// The file being written, beside its target. Where the file system allows it, it has no name
+// until it is complete (O_TMPFILE), so not even a killed process leaves anything behind;
+// elsewhere it is a hidden temporary file, unlinked unless committed. Either way it reaches the
+// target's name in one step, replacing an existing file atomically.
 class PendingFile {
  public:
   explicit PendingFile(const std::string& target) : target_(target) {
-    const fs::path targetPath(target);
-    // Short enough that the temporary name fits wherever the target's name fits.
-    const std::string stem = targetPath.filename().string().substr(0, 200);
-    std::mt19937_64 random(std::random_device{}());
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      tempPath_ = (targetPath.parent_path() / ("." + stem + "." + RandomSuffix(random))).string();
+    const fs::path folder = fs::path(target).parent_path();
+    if (ProcFdAvailable()) {
       // 0666 lets the umask give the file the mode any new file gets; close-on-exec keeps the
       // descriptor out of programs started meanwhile (e.g. a browser opened from the window).
-      fd_ = ::open(tempPath_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd_ >= 0 || errno != EEXIST) break;
+      fd_ = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+      if (fd_ >= 0) return;
+      if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        Fail("Cannot create file", target_, errno);
+      }
     }
+    tempPath_ = CreateNamedTemp(&fd_);
     if (fd_ < 0) Fail("Cannot create file", target_, errno);
   }
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
   ~PendingFile() {
     if (fd_ >= 0) ::close(fd_);
-    if (!committed_) ::unlink(tempPath_.c_str());
+    if (!committed_ && !tempPath_.empty()) ::unlink(tempPath_.c_str());
   }
 
   // Writes every byte of the pieces, in order, resuming after short writes.
@@ -113,11 +116,32 @@ class PendingFile {
     }
   }
 
+  // Makes the complete file appear under the target's name. Flushing first means that errors
+  // a file system reports late (network shares, quotas) fail the write instead of vanishing.
   void Commit() {
     if (::fdatasync(fd_) != 0) Fail("Cannot write file", target_, errno);
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) Fail("Cannot write file", target_, errno);
+    if (tempPath_.empty()) {
+      const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+      // No file of that name yet: the link alone publishes it.
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        committed_ = true;
+        CloseChecked();
+        return;
+      }
+      if (errno != EEXIST) Fail("Cannot create file", target_, errno);
+      // Replacing a file: give ours a temporary name, then rename it over the old one.
+      for (int attempt = 0; attempt < 100; ++attempt) {
+        tempPath_ = TempName();
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, tempPath_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+          break;
+        }
+        const int error = errno;
+        tempPath_.clear();
+        if (error != EEXIST) Fail("Cannot create file", target_, error);
+      }
+      if (tempPath_.empty()) Fail("Cannot create file", target_, EEXIST);
+    }
+    CloseChecked();
     if (::rename(tempPath_.c_str(), target_.c_str()) != 0) {
       Fail("Cannot create file", target_, errno);
     }
@@ -125,7 +149,37 @@ class PendingFile {
   }
 
  private:
-  static std::string RandomSuffix(std::mt19937_64& random) {
+  // Linking an unnamed file into a folder goes through its /proc/self/fd entry.
+  static bool ProcFdAvailable() {
+    static const bool available = ::access("/proc/self/fd", X_OK) == 0;
+    return available;
+  }
+
+  void CloseChecked() {
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) Fail("Cannot write file", target_, errno);
+  }
+
+  std::string TempName() {
+    const fs::path targetPath(target_);
+    // Short enough that the temporary name fits wherever the target's name fits.
+    const std::string stem = targetPath.filename().string().substr(0, 200);
+    return (targetPath.parent_path() / ("." + stem + "." + RandomSuffix())).string();
+  }
+
+  std::string CreateNamedTemp(int* fd) {
+    std::string path;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      path = TempName();
+      *fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (*fd >= 0 || errno != EEXIST) break;
+    }
+    return *fd >= 0 ? path : std::string();
+  }
+
+  static std::string RandomSuffix() {
+    thread_local std::mt19937_64 random(std::random_device{}());
     static constexpr char kLetters[] =
         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::string suffix(8, ' ');
