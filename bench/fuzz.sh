@@ -30,7 +30,7 @@ case "$target" in
     seed_dir=build-fuzz/seeds/sdk
     mkdir -p "$seed_dir"
     # Small RAW files only: the big synthetic CR2 would make each run slow.
-    find tests/data/raw -type f -size -1M ! -name '*.md' -exec cp {} "$seed_dir" \;
+    find tests/data/raw -type f -size -1024k ! -name '*.md' -exec cp {} "$seed_dir" \;
     seeds=("$seed_dir")
     limits=(-rss_limit_mb=2048)
     ;;

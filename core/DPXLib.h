@@ -40,7 +40,7 @@ class TDPXImage : public Bitmap {
   // pixel data is cut short; the bitmap then keeps its previous content.
   void ReadDpxImage(std::istream& stream);
   // Raises Exception("Cannot open file \"<path>\". <system text>") when the file cannot be
-  // opened, and the decoding errors above with the file named.
+  // opened, and "Cannot read file \"<path>\". " followed by the decoding error otherwise.
   void LoadFromFile(const std::string& path);
 
   // True while reading a file that is not little-endian (its magic number does not read as
