@@ -9,17 +9,13 @@
 #include "AppTestSupport.h"
 #include "MainForm.h"
 #include "PathDialog.h"
-#include "RawToDpx.h"
 #include "TestPaths.h"
-#include "edsdk/EDSDKErrors.h"
 
 namespace {
 
 struct Fixture {
   std::filesystem::path source;
   const char* shownAs;
-  int width;  // the developed size, used only while this build's RAW developer is a placeholder
-  int height;
 };
 
 }  // namespace
@@ -36,9 +32,9 @@ int main(int argc, char** argv) {
 
   const std::filesystem::path data = tarn::test::DataDir();
   const Fixture fixtures[] = {
-      {data / "raw" / "eos-350d-small.cr2", "IMG_0001.CR2", 3474, 2314},
-      {data / "raw" / "kodak-dc50.kdc", "DC0008L.KDC", 768, 512},
-      {data / ".." / ".." / "samples" / "canon-powershot-s40.crw", "CRW_0113.CRW", 2312, 1720},
+      {data / "raw" / "eos-350d-small.cr2", "IMG_0001.CR2"},
+      {data / "raw" / "kodak-dc50.kdc", "DC0008L.KDC"},
+      {data / ".." / ".." / "samples" / "canon-powershot-s40.crw", "CRW_0113.CRW"},
   };
   const QString shoot = QDir::tempPath() + QStringLiteral("/Shoot 2026-12-09");
   const QString rawFolder = shoot + QStringLiteral("/RAW");
@@ -54,19 +50,6 @@ int main(int argc, char** argv) {
       return 1;
     }
     files.append(target);
-  }
-
-  std::unique_ptr<ScopedFakeSdk> placeholderSizes;
-  try {
-    GetRawImageSize(files.first().toStdString());
-  } catch (const EosError& error) {
-    if (error.code() != EDS_ERR_NOT_SUPPORTED) throw;
-    std::fprintf(stderr, "the RAW developer is a placeholder: showing the files' known sizes\n");
-    placeholderSizes = std::make_unique<ScopedFakeSdk>();
-    for (int i = 0; i < files.size(); ++i) {
-      placeholderSizes->fake->SetSize(files[i].toStdString(), fixtures[i].width,
-                                      fixtures[i].height);
-    }
   }
 
   TfrmMain form;
