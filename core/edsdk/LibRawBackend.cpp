@@ -699,7 +699,8 @@ EdsError LibRawBackend::GetImageInfo(EdsImageRef ref, EdsImageSource source,
 
 EdsError LibRawBackend::CreateMemoryStream(EdsUInt64 bufferSize, EdsStreamRef* outStream) {
   if (bufferSize == 0 || outStream == nullptr) return EDS_ERR_INVALID_PARAMETER;
-  if (bufferSize > static_cast<EdsUInt64>(PTRDIFF_MAX)) return EDS_ERR_MEM_ALLOC_FAILED;
+  // No picture this backend develops needs more; don't even ask the allocator.
+  if (bufferSize > static_cast<EdsUInt64>(kMaxPixels) * 6) return EDS_ERR_MEM_ALLOC_FAILED;
   return Guarded([&] {
     auto stream = std::make_shared<MemoryStreamObject>();
     stream->data = std::make_unique_for_overwrite<std::uint8_t[]>(bufferSize);
