@@ -314,7 +314,8 @@ void ConfigureLibRaw(libraw_output_params_t& p, bool halfSize) {
 
 // ---------------------------------------------------------------------------------------------
 // LibRaw's OpenMP threads and our parallel conversions: a lone development uses every core, and
-// parallel ones share them instead of each starting a full team.
+// parallel ones share them instead of each starting a full team. OMP_NUM_THREADS, when set,
+// is left to rule.
 
 std::atomic<int> runningDevelopments{0};
 
@@ -323,8 +324,11 @@ class DevelopmentSlot {
   DevelopmentSlot() {
     const int running = ++runningDevelopments;
 #ifdef _OPENMP
-    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    omp_set_num_threads(std::max(1, cores / running));
+    static const bool threadsGiven = std::getenv("OMP_NUM_THREADS") != nullptr;
+    if (!threadsGiven) {
+      const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+      omp_set_num_threads(std::max(1, cores / running));
+    }
 #else
     (void)running;
 #endif
