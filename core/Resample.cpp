@@ -72,6 +72,65 @@ inline std::uint16_t Quantise(float value, const TransferTable* curve) {
   return curve ? (*curve)[sample] : sample;
 }
 
+// Target rows [firstRow, endRow).
+void ResampleRows(const Rgb16Source& source, const Rgb16Target& target, const TransferTable* curve,
+                  const AxisFilter& across, const AxisFilter& down, int firstRow, int endRow) {
+  const std::size_t rowFloats = static_cast<std::size_t>(target.width) * 3;
+  const auto [c0, c1, c2] = source.channel;
+
+  // Source rows filtered across, kept in a ring as long as some target row still needs them.
+  const int ringRows = MaxCount(down);
+  std::vector<float> ring(ringRows * rowFloats);
+  std::vector<int> ringHolds(ringRows, -1);
+  std::vector<float> sourceRow(static_cast<std::size_t>(source.width) * 3);
+  std::vector<float> sum(rowFloats);
+
+  auto filterAcross = [&](int y, float* out) {
+    const std::uint16_t* in = source.origin + y * source.rowStep;
+    for (int x = 0; x < source.width; ++x, in += source.pixelStep) {
+      sourceRow[3 * x] = in[c0];
+      sourceRow[3 * x + 1] = in[c1];
+      sourceRow[3 * x + 2] = in[c2];
+    }
+    for (int x = 0; x < target.width; ++x) {
+      const float* w = &across.weights[static_cast<std::size_t>(x) * across.stride];
+      const float* s = &sourceRow[3 * static_cast<std::size_t>(across.first[x])];
+      float r = 0, g = 0, b = 0;
+      for (int k = 0; k < across.count[x]; ++k, s += 3) {
+        r += w[k] * s[0];
+        g += w[k] * s[1];
+        b += w[k] * s[2];
+      }
+      out[3 * x] = r;
+      out[3 * x + 1] = g;
+      out[3 * x + 2] = b;
+    }
+  };
+
+  for (int y = firstRow; y < endRow; ++y) {
+    const int first = down.first[y];
+    const int count = down.count[y];
+    const float* w = &down.weights[static_cast<std::size_t>(y) * down.stride];
+    std::fill(sum.begin(), sum.end(), 0.0f);
+    for (int k = 0; k < count; ++k) {
+      const int row = first + k;
+      float* filtered = &ring[(row % ringRows) * rowFloats];
+      if (ringHolds[row % ringRows] != row) {
+        filterAcross(row, filtered);
+        ringHolds[row % ringRows] = row;
+      }
+      const float weight = w[k];
+      for (std::size_t i = 0; i < rowFloats; ++i) sum[i] += weight * filtered[i];
+    }
+    std::uint16_t* out = target.origin + y * target.rowStep;
+    for (int x = 0; x < target.width; ++x, out += target.pixelStep) {
+      out[0] = Quantise(sum[3 * x], curve);
+      out[1] = Quantise(sum[3 * x + 1], curve);
+      out[2] = Quantise(sum[3 * x + 2], curve);
+    }
+  }
+}
+
 }  // namespace
 
 void CopyRgb16(const Rgb16Source& source, const Rgb16Target& target, const TransferTable* curve) {
@@ -105,62 +164,11 @@ void CopyRgb16(const Rgb16Source& source, const Rgb16Target& target, const Trans
   }
 }
 
-void ResampleRgb16(const Rgb16Source& source, const Rgb16Target& target,
-                   const TransferTable* curve) {
+void ResampleRgb16(const Rgb16Source& source, const Rgb16Target& target, const TransferTable* curve,
+                   int threads) {
   const AxisFilter across = MakeAxisFilter(source.width, target.width);
   const AxisFilter down = MakeAxisFilter(source.height, target.height);
-  const std::size_t rowFloats = static_cast<std::size_t>(target.width) * 3;
-  const auto [c0, c1, c2] = source.channel;
-
-  // Source rows filtered across, kept in a ring as long as some target row still needs them.
-  const int ringRows = MaxCount(down);
-  std::vector<float> ring(ringRows * rowFloats);
-  std::vector<int> ringHolds(ringRows, -1);
-  std::vector<float> sourceRow(static_cast<std::size_t>(source.width) * 3);
-  std::vector<float> sum(rowFloats);
-
-  auto filterAcross = [&](int y, float* out) {
-    const std::uint16_t* in = source.origin + y * source.rowStep;
-    for (int x = 0; x < source.width; ++x, in += source.pixelStep) {
-      sourceRow[3 * x] = in[c0];
-      sourceRow[3 * x + 1] = in[c1];
-      sourceRow[3 * x + 2] = in[c2];
-    }
-    for (int x = 0; x < target.width; ++x) {
-      const float* w = &across.weights[static_cast<std::size_t>(x) * across.stride];
-      const float* s = &sourceRow[3 * static_cast<std::size_t>(across.first[x])];
-      float r = 0, g = 0, b = 0;
-      for (int k = 0; k < across.count[x]; ++k, s += 3) {
-        r += w[k] * s[0];
-        g += w[k] * s[1];
-        b += w[k] * s[2];
-      }
-      out[3 * x] = r;
-      out[3 * x + 1] = g;
-      out[3 * x + 2] = b;
-    }
-  };
-
-  for (int y = 0; y < target.height; ++y) {
-    const int first = down.first[y];
-    const int count = down.count[y];
-    const float* w = &down.weights[static_cast<std::size_t>(y) * down.stride];
-    std::fill(sum.begin(), sum.end(), 0.0f);
-    for (int k = 0; k < count; ++k) {
-      const int row = first + k;
-      float* filtered = &ring[(row % ringRows) * rowFloats];
-      if (ringHolds[row % ringRows] != row) {
-        filterAcross(row, filtered);
-        ringHolds[row % ringRows] = row;
-      }
-      const float weight = w[k];
-      for (std::size_t i = 0; i < rowFloats; ++i) sum[i] += weight * filtered[i];
-    }
-    std::uint16_t* out = target.origin + y * target.rowStep;
-    for (int x = 0; x < target.width; ++x, out += target.pixelStep) {
-      out[0] = Quantise(sum[3 * x], curve);
-      out[1] = Quantise(sum[3 * x + 1], curve);
-      out[2] = Quantise(sum[3 * x + 2], curve);
-    }
-  }
+  SplitAcrossThreads(target.height, threads, [&](int firstRow, int endRow) {
+    ResampleRows(source, target, curve, across, down, firstRow, endRow);
+  });
 }

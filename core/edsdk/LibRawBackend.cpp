@@ -323,14 +323,15 @@ class DevelopmentSlot {
  public:
   DevelopmentSlot() {
     const int running = ++runningDevelopments;
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    threads_ = std::max(1, cores / running);
 #ifdef _OPENMP
     static const bool threadsGiven = std::getenv("OMP_NUM_THREADS") != nullptr;
-    if (!threadsGiven) {
-      const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-      omp_set_num_threads(std::max(1, cores / running));
+    if (threadsGiven) {
+      threads_ = omp_get_max_threads();
+    } else {
+      omp_set_num_threads(threads_);
     }
-#else
-    (void)running;
 #endif
   }
   ~DevelopmentSlot() {
@@ -338,6 +339,14 @@ class DevelopmentSlot {
   }
   DevelopmentSlot(const DevelopmentSlot&) = delete;
   DevelopmentSlot& operator=(const DevelopmentSlot&) = delete;
+
+  // Threads this development may keep busy (LibRaw's and ours).
+  int threads() const {
+    return threads_;
+  }
+
+ private:
+  int threads_ = 1;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -380,19 +389,23 @@ void ReleasePages(const void* begin, const void* end) {
 }
 
 void CopyReleasingSource(const Rgb16Source& source, const Rgb16Target& target,
-                         const TransferTable* curve) {
+                         const TransferTable* curve, int threads) {
   constexpr int kBandRows = 64;
-  for (int y0 = 0; y0 < source.height; y0 += kBandRows) {
-    const int rows = std::min(kBandRows, source.height - y0);
-    Rgb16Source band = source;
-    band.origin += y0 * source.rowStep;
-    band.height = rows;
-    Rgb16Target out = target;
-    out.origin += y0 * target.rowStep;
-    out.height = rows;
-    CopyRgb16(band, out, curve);
-    ReleasePages(band.origin, band.origin + rows * source.rowStep);
-  }
+  const int bands = (source.height + kBandRows - 1) / kBandRows;
+  SplitAcrossThreads(bands, threads, [&](int firstBand, int endBand) {
+    for (int b = firstBand; b < endBand; ++b) {
+      const int y0 = b * kBandRows;
+      const int rows = std::min(kBandRows, source.height - y0);
+      Rgb16Source band = source;
+      band.origin += y0 * source.rowStep;
+      band.height = rows;
+      Rgb16Target out = target;
+      out.origin += y0 * target.rowStep;
+      out.height = rows;
+      CopyRgb16(band, out, curve);
+      ReleasePages(band.origin, band.origin + rows * source.rowStep);
+    }
+  });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -494,6 +507,9 @@ class ImageObject final : public SdkObject {
   // Develops the whole picture at width x height into out (width * height * 6 bytes).
   EdsError Develop(int width, int height, std::uint16_t* out) {
     if (const EdsError error = EnsureOpen()) return error;
+    // Whatever happens next leaves LibRaw spent (recycled after success, and after most
+    // failures); another develop starts from a fresh open.
+    open_ = false;
     StageClock clock;
     double unpackMs = 0, developMs = 0, resampleMs = 0, copyMs = 0;
 
@@ -501,14 +517,12 @@ class ImageObject final : public SdkObject {
     // still has more pixels than the target, at a quarter of the cost.
     const bool halfSize = 2 * width <= fullWidth_ && 2 * height <= fullHeight_;
     ConfigureLibRaw(raw_->imgdata.params, halfSize);
-    {
-      DevelopmentSlot slot;
-      stream_->ExpectPictureData();
-      if (const EdsError error = Checked(raw_->unpack(), false)) return error;
-      unpackMs = clock.Lap();
-      if (const EdsError error = Checked(raw_->dcraw_process(), false)) return error;
-      developMs = clock.Lap();
-    }
+    DevelopmentSlot slot;
+    stream_->ExpectPictureData();
+    if (const EdsError error = Checked(raw_->unpack(), false)) return error;
+    unpackMs = clock.Lap();
+    if (const EdsError error = Checked(raw_->dcraw_process(), false)) return error;
+    developMs = clock.Lap();
 
     const libraw_image_sizes_t& sizes = raw_->imgdata.sizes;
     ushort(*picture)[4] = raw_->imgdata.image;
@@ -528,17 +542,16 @@ class ImageObject final : public SdkObject {
     const Rgb16Target target = OrientedTarget(out, targetWidth, targetHeight, flip);
     const TransferTable* curve = linear_ ? nullptr : &Rec709Table();
     if (targetWidth == source.width && targetHeight == source.height) {
-      CopyReleasingSource(source, target, curve);
+      CopyReleasingSource(source, target, curve, slot.threads());
       copyMs = clock.Lap();
     } else {
-      ResampleRgb16(source, target, curve);
+      ResampleRgb16(source, target, curve, slot.threads());
       resampleMs = clock.Lap();
     }
 
     // The picture has been handed over: give LibRaw's buffers back now rather than when the
     // image is released, after the caller has written the file. Another develop reopens.
     raw_->recycle();
-    open_ = false;
     if (ProfilingOn()) {
       std::fprintf(stderr,
                    "tarn-profile: %s unpack %.1f ms, develop %.1f ms%s, resample %.1f ms, "

@@ -317,6 +317,37 @@ TEST_P(BadInputTest, FailsAtItsStepWithItsCode) {
   EXPECT_TRUE(result.samples.empty());
 }
 
+// A develop that failed on damaged data fails the same way when asked again, instead of
+// working on what LibRaw left behind.
+TEST(LibRawBackendTest, RetryAfterDamagedDataFailsAlike) {
+  TempDir dir;
+  std::string skipReason;
+  const BadInput& input =
+      *std::find_if(std::begin(kBadInputs), std::end(kBadInputs),
+                    [](const BadInput& b) { return b.name == "CrwWithDamagedData"; });
+  const auto damaged = input.make(dir.path(), skipReason);
+  ASSERT_TRUE(damaged) << skipReason;
+  LibRawBackend backend;
+  Ref file(backend), image(backend), memory(backend);
+  ASSERT_EQ(backend.CreateFileStream(damaged->c_str(), kEdsFileCreateDisposition_OpenExisting,
+                                     kEdsAccess_Read, file.out()),
+            0u);
+  ASSERT_EQ(backend.CreateImageRef(file.get(), image.out()), 0u);
+  EdsImageInfo info{};
+  ASSERT_EQ(backend.GetImageInfo(image.get(), kEdsImageSrc_FullView, &info), 0u);
+  const EdsInt32 w = static_cast<EdsInt32>(info.width), h = static_cast<EdsInt32>(info.height);
+  ASSERT_EQ(backend.CreateMemoryStream(EdsUInt64(w) * h * 6, memory.out()), 0u);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_EQ(backend.GetImage(image.get(), kEdsImageSrc_RAWFullView, kEdsTargetImageType_RGB16,
+                               {0, 0, w, h}, {w / 3, h / 3}, memory.get()),
+              EDS_ERR_FILE_DATA_CORRUPT)
+        << "attempt " << attempt;
+    EdsUInt64 length = 1;
+    EXPECT_EQ(backend.GetLength(memory.get(), &length), 0u);
+    EXPECT_EQ(length, 0u);
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // References and parameters.
 
