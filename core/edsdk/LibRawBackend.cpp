@@ -72,33 +72,33 @@ class StageClock {
 
 class InputFile {
  public:
-  static EdsError Open(const char* path, std::shared_ptr<InputFile>* out) {
+  // Opens path for reading; error() tells how that went.
+  explicit InputFile(const char* path) : path_(path) {
     // Non-blocking, so that a FIFO given as a RAW file cannot hang the open.
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return OpenErrorCode(errno);
-    auto file = std::shared_ptr<InputFile>(new (std::nothrow) InputFile(fd, path));
-    if (!file) {
-      ::close(fd);
-      return EDS_ERR_MEM_ALLOC_FAILED;
+    fd_ = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd_ < 0) {
+      error_ = OpenErrorCode(errno);
+      return;
     }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return EDS_ERR_FILE_OPEN_ERROR;
-    file->size_ = info.st_size;
-    *out = std::move(file);
-    return EDS_ERR_OK;
+    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+      error_ = EDS_ERR_FILE_OPEN_ERROR;
+      return;
+    }
+    size_ = info.st_size;
   }
-
-  ~InputFile() { ::close(fd_); }
+  ~InputFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
+  EdsError error() const { return error_; }
   int fd() const { return fd_; }
   std::int64_t size() const { return size_; }
   const std::string& path() const { return path_; }
 
  private:
-  InputFile(int fd, const char* path) : fd_(fd), path_(path) {}
-
   static EdsError OpenErrorCode(int error) {
     switch (error) {
       case ENOENT:
@@ -114,8 +114,9 @@ class InputFile {
     }
   }
 
-  int fd_;
   std::string path_;
+  int fd_ = -1;
+  EdsError error_ = EDS_ERR_OK;
   std::int64_t size_ = 0;
 };
 
@@ -132,7 +133,7 @@ class FileDataStream final : public LibRaw_abstract_datastream {
   // From now on, reads are of picture data, which must all be in the file.
   void ExpectPictureData() { pictureData_ = true; }
   bool pictureDataMissing() const {
-    return shortPictureReads_ > 0 || pictureBytesPastEnd_ > kLookAheadPastEnd;
+    return emptyPictureReads_ > 0 || pictureBytesPastEnd_ > kLookAheadPastEnd;
   }
 
   int valid() override { return 1; }
@@ -157,7 +158,8 @@ class FileDataStream final : public LibRaw_abstract_datastream {
         break;
       }
     }
-    if (done < wanted && pictureData_) ++shortPictureReads_;
+    // A block that straddles the end may be read short; one that starts there has no data.
+    if (done == 0 && pictureData_) ++emptyPictureReads_;
     return static_cast<int>(done / size);
   }
 
@@ -248,7 +250,7 @@ class FileDataStream final : public LibRaw_abstract_datastream {
   std::int64_t pos_ = 0;
   int readError_ = 0;
   bool pictureData_ = false;
-  int shortPictureReads_ = 0;
+  int emptyPictureReads_ = 0;
   int pictureBytesPastEnd_ = 0;
 };
 
@@ -664,8 +666,8 @@ EdsError LibRawBackend::CreateFileStream(const char* fileName, EdsFileCreateDisp
     return EDS_ERR_INVALID_PARAMETER;
   }
   return Guarded([&] {
-    std::shared_ptr<InputFile> file;
-    if (const EdsError error = InputFile::Open(fileName, &file)) return error;
+    auto file = std::make_shared<InputFile>(fileName);
+    if (const EdsError error = file->error()) return error;
     *outStream = registry_->Add(std::make_shared<FileStreamObject>(std::move(file)));
     return EDS_ERR_OK;
   });
