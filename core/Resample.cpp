@@ -134,14 +134,15 @@ void ResampleRows(const Rgb16Source& source, const Rgb16Target& target, const Tr
 }  // namespace
 
 void CopyRgb16(const Rgb16Source& source, const Rgb16Target& target, const TransferTable* curve) {
-  // Tiles keep a transposed target's scattered writes within the cache.
-  constexpr int kTileRows = 32;
-  constexpr int kTileColumns = 256;
+  // Tiles keep a turned target's scattered writes within the cache.
+  const bool turned = target.pixelStep != 3 && target.pixelStep != -3;
+  const int tileRows = turned ? 64 : 32;
+  const int tileColumns = turned ? 64 : 256;
   const auto [c0, c1, c2] = source.channel;
-  for (int y0 = 0; y0 < source.height; y0 += kTileRows) {
-    const int y1 = std::min(source.height, y0 + kTileRows);
-    for (int x0 = 0; x0 < source.width; x0 += kTileColumns) {
-      const int x1 = std::min(source.width, x0 + kTileColumns);
+  for (int y0 = 0; y0 < source.height; y0 += tileRows) {
+    const int y1 = std::min(source.height, y0 + tileRows);
+    for (int x0 = 0; x0 < source.width; x0 += tileColumns) {
+      const int x1 = std::min(source.width, x0 + tileColumns);
       for (int y = y0; y < y1; ++y) {
         const std::uint16_t* in = source.origin + y * source.rowStep + x0 * source.pixelStep;
         std::uint16_t* out = target.origin + y * target.rowStep + x0 * target.pixelStep;

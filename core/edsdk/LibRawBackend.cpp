@@ -394,18 +394,22 @@ void CopyReleasingSource(const Rgb16Source& source, const Rgb16Target& target,
                          const TransferTable* curve, int threads) {
   constexpr int kBandRows = 64;
   const int bands = (source.height + kBandRows - 1) / kBandRows;
-  SplitAcrossThreads(bands, threads, [&](int firstBand, int endBand) {
-    for (int b = firstBand; b < endBand; ++b) {
-      const int y0 = b * kBandRows;
-      const int rows = std::min(kBandRows, source.height - y0);
-      Rgb16Source band = source;
-      band.origin += y0 * source.rowStep;
-      band.height = rows;
-      Rgb16Target out = target;
-      out.origin += y0 * target.rowStep;
-      out.height = rows;
-      CopyRgb16(band, out, curve);
-      ReleasePages(band.origin, band.origin + rows * source.rowStep);
+  // Threads take bands in turn, so that together they move through the source (and through a
+  // turned target) as one front: memory is released behind it at the rate it is filled ahead.
+  SplitAcrossThreads(threads, threads, [&](int firstThread, int endThread) {
+    for (int t = firstThread; t < endThread; ++t) {
+      for (int b = t; b < bands; b += threads) {
+        const int y0 = b * kBandRows;
+        const int rows = std::min(kBandRows, source.height - y0);
+        Rgb16Source band = source;
+        band.origin += y0 * source.rowStep;
+        band.height = rows;
+        Rgb16Target out = target;
+        out.origin += y0 * target.rowStep;
+        out.height = rows;
+        CopyRgb16(band, out, curve);
+        ReleasePages(band.origin, band.origin + rows * source.rowStep);
+      }
     }
   });
 }
