@@ -133,6 +133,26 @@ void ResampleRows(const Rgb16Source& source, const Rgb16Target& target, const Tr
 
 }  // namespace
 
+Rgb16Target FlippedTarget(std::uint16_t* buffer, int width, int height, int flip) {
+  Rgb16Target target;
+  target.width = width;
+  target.height = height;
+  const std::ptrdiff_t w = width;
+  const std::ptrdiff_t h = height;
+  std::ptrdiff_t start;
+  if (flip & 4) {
+    target.pixelStep = (flip & 1) ? -3 * h : 3 * h;
+    target.rowStep = (flip & 2) ? -3 : 3;
+    start = ((flip & 1) ? (w - 1) * h : 0) + ((flip & 2) ? h - 1 : 0);
+  } else {
+    target.pixelStep = (flip & 1) ? -3 : 3;
+    target.rowStep = (flip & 2) ? -3 * w : 3 * w;
+    start = ((flip & 2) ? (h - 1) * w : 0) + ((flip & 1) ? w - 1 : 0);
+  }
+  target.origin = buffer + 3 * start;
+  return target;
+}
+
 void CopyRgb16(const Rgb16Source& source, const Rgb16Target& target, const TransferTable* curve) {
   // Tiles keep a turned target's scattered writes within the cache.
   const bool turned = target.pixelStep != 3 && target.pixelStep != -3;

@@ -31,6 +31,13 @@ struct Rgb16Target {
   std::ptrdiff_t rowStep = 0;
 };
 
+// A packed RGB buffer (3 samples per pixel, rows top-down, nothing between rows) seen through a
+// flip, so that writing the picture in its recorded layout stores it turned: flip bit 4
+// transposes, bit 2 turns it upside down, bit 1 mirrors it (the dcraw/LibRaw convention; 3 is a
+// half turn, 5 a quarter turn left, 6 a quarter turn right). width x height is the picture
+// before the flip; the buffer holds it after.
+Rgb16Target FlippedTarget(std::uint16_t* buffer, int width, int height, int flip);
+
 // Copies a source to a target of the same size, mapping every sample through curve when one is
 // given.
 void CopyRgb16(const Rgb16Source& source, const Rgb16Target& target, const TransferTable* curve);

@@ -354,30 +354,6 @@ class DevelopmentSlot {
 // ---------------------------------------------------------------------------------------------
 // Filling the memory stream.
 
-// Where the developed picture lands: sample c of source pixel (x, y) goes to
-// buffer[y * rowStep + x * pixelStep + c], with LibRaw's flip (bit 4 transposes, bit 2 turns
-// rows upside down, bit 1 mirrors columns) folded into the steps. width x height is the picture
-// before the flip.
-Rgb16Target OrientedTarget(std::uint16_t* buffer, int width, int height, int flip) {
-  Rgb16Target target;
-  target.width = width;
-  target.height = height;
-  const std::ptrdiff_t w = width;
-  const std::ptrdiff_t h = height;
-  std::ptrdiff_t start;
-  if (flip & 4) {
-    target.pixelStep = (flip & 1) ? -3 * h : 3 * h;
-    target.rowStep = (flip & 2) ? -3 : 3;
-    start = ((flip & 1) ? (w - 1) * h : 0) + ((flip & 2) ? h - 1 : 0);
-  } else {
-    target.pixelStep = (flip & 1) ? -3 : 3;
-    target.rowStep = (flip & 2) ? -3 * w : 3 * w;
-    start = ((flip & 2) ? (h - 1) * w : 0) + ((flip & 1) ? w - 1 : 0);
-  }
-  target.origin = buffer + 3 * start;
-  return target;
-}
-
 // Gives the physical pages of [begin, end) back to the system. LibRaw's working picture is read
 // once, front to back, while the stream buffer fills; returning what was read keeps the peak at
 // the working picture's size instead of working picture plus output.
@@ -545,7 +521,7 @@ class ImageObject final : public SdkObject {
     const int flip = sizes.flip;
     const int targetWidth = (flip & 4) ? height : width;
     const int targetHeight = (flip & 4) ? width : height;
-    const Rgb16Target target = OrientedTarget(out, targetWidth, targetHeight, flip);
+    const Rgb16Target target = FlippedTarget(out, targetWidth, targetHeight, flip);
     const TransferTable* curve = linear_ ? nullptr : &Rec709Table();
     if (targetWidth == source.width && targetHeight == source.height) {
       CopyReleasingSource(source, target, curve, slot.threads());

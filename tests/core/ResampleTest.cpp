@@ -162,6 +162,32 @@ TEST(CopyRgb16Test, StepsPlaceEveryPixel) {
   }
 }
 
+// Every flip code stores the picture the way LibRaw's own writer does: output pixel (r, c)
+// comes from the source pixel its flip_index names.
+TEST(FlippedTargetTest, MatchesLibRawsPlacementForAllEightFlips) {
+  constexpr int w = 5, h = 3;
+  Picture in(w, h);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) in.at(x, y, 1) = static_cast<std::uint16_t>(100 * y + x);
+  }
+  for (int flip = 0; flip < 8; ++flip) {
+    SCOPED_TRACE(flip);
+    std::vector<std::uint16_t> out(w * h * 3, 0xBEEF);
+    CopyRgb16(in.source(), FlippedTarget(out.data(), w, h, flip), nullptr);
+    const int outWidth = (flip & 4) ? h : w;
+    const int outHeight = (flip & 4) ? w : h;
+    for (int r = 0; r < outHeight; ++r) {
+      for (int c = 0; c < outWidth; ++c) {
+        int row = r, col = c;
+        if (flip & 4) std::swap(row, col);
+        if (flip & 2) row = h - 1 - row;
+        if (flip & 1) col = w - 1 - col;
+        EXPECT_EQ(out[(r * outWidth + c) * 3 + 1], 100 * row + col) << r << "," << c;
+      }
+    }
+  }
+}
+
 TEST(Rec709TableTest, FollowsTheTwoPiecesOfTheCurve) {
   const TransferTable& table = Rec709Table();
   EXPECT_EQ(table[0], 0);
