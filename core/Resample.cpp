@@ -76,7 +76,10 @@ inline std::uint16_t Quantise(float value, const TransferTable* curve) {
 void ResampleRows(const Rgb16Source& source, const Rgb16Target& target, const TransferTable* curve,
                   const AxisFilter& across, const AxisFilter& down, int firstRow, int endRow) {
   const std::size_t rowFloats = static_cast<std::size_t>(target.width) * 3;
-  const auto [c0, c1, c2] = source.channel;
+  // Plain variables, not a structured binding: the lambda below captures them.
+  const int c0 = source.channel[0];
+  const int c1 = source.channel[1];
+  const int c2 = source.channel[2];
 
   // Source rows filtered across, kept in a ring as long as some target row still needs them.
   const int ringRows = MaxCount(down);
