@@ -29,10 +29,11 @@ std::vector<std::string> RawFilesInFolder(const std::string& folder) {
   std::vector<std::string> files;
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     if (ec) throw Exception("Cannot read folder \"" + folder + "\". " + ec.message());
+    // A RAW-named entry whose type cannot be told (a looping or dangling link, no permission)
+    // stays in the list, so that its conversion reports it by name instead of it vanishing.
     std::error_code entryError;
-    if (it->is_regular_file(entryError) && IsRawFileName(it->path().string())) {
-      files.push_back(it->path().string());
-    }
+    const bool folder = it->is_directory(entryError);
+    if (!folder && IsRawFileName(it->path().string())) files.push_back(it->path().string());
   }
   std::sort(files.begin(), files.end());
   return files;

@@ -7,7 +7,7 @@
 // True for the file name extensions of camera RAW formats the developer reads (any case).
 bool IsRawFileName(const std::string& path);
 
-// The RAW files directly inside folder (not in sub-folders), sorted by name. Entries that cannot
-// be examined (a dangling or looping link, no permission) are left out. Raises Exception when
-// the folder itself cannot be read.
+// The RAW files directly inside folder (not in sub-folders), sorted by name: every entry with a
+// RAW file name that is not a folder, including links that lead nowhere (their conversion
+// reports them). Raises Exception when the folder itself cannot be read.
 std::vector<std::string> RawFilesInFolder(const std::string& folder);
