@@ -82,9 +82,16 @@ if [ "$list" = - ]; then
 else
   cp -- "$list" "$frozen" || fail "cannot read the list $list"
 fi
-frames=$(awk '{ sub(/^[ \t\r]+/, "") } $0 != "" && substr($0, 1, 1) != "#" { n++ }
-  END { print n + 0 }' "$frozen")
+output=$(readlink -m "$output")
+
+# raw2dpx reads the list the way every task will (folders expanded, an unreadable list or two
+# frames with one output name refused) and tells what is done already, before anything waits
+# in the queue.
+preflight=$("$raw2dpx" --dry-run --shard 0/1 --overwrite never --list "$frozen" -o "$output") ||
+  fail "raw2dpx refuses the list $list (see above)"
+frames=$(grep -c . <<<"$preflight" || true)
 ((frames > 0)) || fail "$list lists no frame"
+done_already=$(grep -c '(exists: would be skipped)$' <<<"$preflight" || true)
 
 if [ -z "$shards" ]; then
   shards=$(((frames + kFramesPerShard - 1) / kFramesPerShard))
@@ -97,7 +104,6 @@ if [ -z "$mem" ]; then
     fail "cannot work out the memory a task needs; give --mem MIB"
 fi
 array=0-$((shards - 1))${max_running:+%$max_running}
-output=$(readlink -m "$output")
 
 command=(sbatch --parsable --array="$array" --cpus-per-task="$cpus" --mem="${mem}M"
   --output="$logs/%x-%A_%a.out" --export="ALL,RAW2DPX=$raw2dpx" "${sbatch_options[@]}"
@@ -111,6 +117,6 @@ job=$("${command[@]}")
 # shellcheck disable=SC2034 # read by the EXIT trap
 submitted=1
 job=${job%%;*}  # "id;cluster" on a federation
-echo "raw2dpx-submit: job array $job: $frames frames in $shards shards, cpus-per-task $cpus and" \
-  "$mem MiB a task; logs: $logs/raw2dpx-${job}_K.out" >&2
+echo "raw2dpx-submit: job array $job: $frames frames ($done_already converted already) in" \
+  "$shards shards, cpus-per-task $cpus and $mem MiB a task; logs: $logs/raw2dpx-${job}_K.out" >&2
 echo "$job"

@@ -170,4 +170,16 @@ fi
 after=$(find "$work/out" -type f -printf '%P %s %T@\n' 2>/dev/null | sort)
 [ "$before" = "$after" ] || fail "the resubmission touched the output files"
 
+# --- two frames that would share a DPX file name are refused before anything is queued
+mkdir -p "$work/raw/other"
+cp "$kSample" "$work/raw/other/frame_0001.kdc"
+{ cat "$work/frames.txt"; echo "$work/raw/other/frame_0001.kdc"; } >"$work/clash.txt"
+if bash "$submit" --raw2dpx "$raw2dpx" --shards "$kShards" --mem 128 --logs "$work/logs" \
+  "$work/clash.txt" "$work/out" >/dev/null 2>"$work/clash.err"; then
+  fail "a list with two frames named frame_0001 was submitted"
+fi
+grep -q "same output file as" "$work/clash.err" || fail "unclear refusal: $(cat "$work/clash.err")"
+[ -z "$(squeue -h -o %i)" ] || fail "something was queued for the refused list"
+echo "a list with two frames named frame_0001 is refused: $(head -n 1 "$work/clash.err")"
+
 echo "PASSED in $((SECONDS - started)) s (job arrays $first_job and $job2)"
