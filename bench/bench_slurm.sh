@@ -6,7 +6,8 @@
 # Usage: bash bench/bench_slurm.sh BUILD_DIR [SAMPLE.raw [FRAMES...]]
 #   SAMPLE  the RAW file copied to every frame name (default: tests/data/raw/kodak-dc50.kdc)
 #   FRAMES  batch sizes (default: 12 48)
-# Environment: SHARDS="1 2 4 8" the array sizes tried, CPUS=1 the CPUs (and --jobs) a task.
+# Environment: ARRAYS="1x2 2x1 4x1 12x1" the arrays tried, as SHARDSxCPUS (CPUs, and so
+# --jobs, a task).
 # Needs root, slurm-wlm and munge (see tests/slurm/run_slurm_test.sh). Takes the machine's
 # cores for minutes; don't run it beside other heavy work if the figures matter.
 set -euo pipefail
@@ -19,8 +20,7 @@ sample=$(readlink -f "${1:-$root/tests/data/raw/kodak-dc50.kdc}")
 (($#)) && shift
 frame_counts=("$@")
 ((${#frame_counts[@]})) || frame_counts=(12 48)
-read -ra shard_counts <<<"${SHARDS:-1 2 4 8}"
-cpus=${CPUS:-1}
+read -ra arrays <<<"${ARRAYS:-1x2 2x1 4x1 12x1}"
 readonly kJobSeconds=1800
 
 "$raw2dpx" --info "$sample" >/dev/null || {
@@ -61,7 +61,9 @@ for frames in "${frame_counts[@]}"; do
   "$raw2dpx" --jobs 2 --list "$work/frames.txt" -o "$work/direct" >/dev/null 2>&1
   direct=$(elapsed "$start" "$(now)")
 
-  for shards in "${shard_counts[@]}"; do
+  for array in "${arrays[@]}"; do
+    shards=${array%x*}
+    cpus=${array#*x}
     ((shards <= frames)) || continue
     rm -rf "$work/out" "$work/logs"
     start=$(now)
