@@ -1,11 +1,12 @@
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <random>
+#include <string>
 
 #include "DpxHeader.h"
 #include "RawToDpx.h"
@@ -50,29 +51,46 @@ Header MakeHeader(std::int32_t width, std::int32_t height, std::uint8_t transfer
   return h;
 }
 
-}  // namespace
+}  // namespace dpx
 
 namespace {
 
-// A temporary file beside the target; unlinked unless committed by renaming it over the target.
+// The path as the error texts show it: the full path, whatever form the caller gave.
+std::string FullPath(const std::string& path) {
+  std::error_code ec;
+  const fs::path full = fs::absolute(path, ec);
+  return ec ? path : full.string();
+}
+
+[[noreturn]] void Fail(const char* what, const std::string& target, int error) {
+  throw Exception(std::string(what) + " \"" + FullPath(target) + "\". " + std::strerror(error));
+}
+
+// The file being written, beside its target. Where the file system allows it, it has no name
+// until it is complete (O_TMPFILE), so not even a killed process leaves anything behind;
+// elsewhere it is a hidden temporary file, unlinked unless committed. Either way it reaches the
+// target's name in one step, replacing an existing file atomically.
 class PendingFile {
  public:
   explicit PendingFile(const std::string& target) : target_(target) {
-    const fs::path targetPath(target);
-    tempPath_ = (targetPath.parent_path() / ("." + targetPath.filename().string() + ".XXXXXX"))
-                    .string();
-    fd_ = ::mkstemp(tempPath_.data());
-    if (fd_ < 0) {
-      throw Exception("Cannot create file \"" + target + "\". " + std::strerror(errno));
+    const fs::path folder = fs::path(target).parent_path();
+    if (ProcFdAvailable()) {
+      // 0666 lets the umask give the file the mode any new file gets; close-on-exec keeps the
+      // descriptor out of programs started meanwhile (e.g. a browser opened from the window).
+      fd_ = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+      if (fd_ >= 0) return;
+      if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        Fail("Cannot create file", target_, errno);
+      }
     }
-    // mkstemp makes the file private; give it the mode an ordinary new file gets.
-    ::fchmod(fd_, 0666 & ~ProcessUmask());
+    tempPath_ = CreateNamedTemp(&fd_);
+    if (fd_ < 0) Fail("Cannot create file", target_, errno);
   }
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
   ~PendingFile() {
     if (fd_ >= 0) ::close(fd_);
-    if (!committed_) ::unlink(tempPath_.c_str());
+    if (!committed_ && !tempPath_.empty()) ::unlink(tempPath_.c_str());
   }
 
   // Writes every byte of the pieces, in order, resuming after short writes.
@@ -81,8 +99,10 @@ class PendingFile {
       const ssize_t written = ::writev(fd_, pieces, count);
       if (written < 0) {
         if (errno == EINTR) continue;
-        Fail("Cannot write file");
+        Fail("Cannot write file", target_, errno);
       }
+      // No progress on a regular file means there is no room left.
+      if (written == 0) Fail("Cannot write file", target_, ENOSPC);
       std::size_t left = static_cast<std::size_t>(written);
       while (count > 0 && left >= pieces->iov_len) {
         left -= pieces->iov_len;
@@ -96,27 +116,75 @@ class PendingFile {
     }
   }
 
+  // Makes the complete file appear under the target's name. Flushing first means that errors
+  // a file system reports late (network shares, quotas) fail the write instead of vanishing.
   void Commit() {
-    if (::fdatasync(fd_) != 0) Fail("Cannot write file");
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) Fail("Cannot write file");
-    if (::rename(tempPath_.c_str(), target_.c_str()) != 0) Fail("Cannot create file");
+    if (::fdatasync(fd_) != 0) Fail("Cannot write file", target_, errno);
+    if (tempPath_.empty()) {
+      const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+      // No file of that name yet: the link alone publishes it.
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        committed_ = true;
+        CloseChecked();
+        return;
+      }
+      if (errno != EEXIST) Fail("Cannot create file", target_, errno);
+      // Replacing a file: give ours a temporary name, then rename it over the old one.
+      for (int attempt = 0; attempt < 100; ++attempt) {
+        tempPath_ = TempName();
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, tempPath_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+          break;
+        }
+        const int error = errno;
+        tempPath_.clear();
+        if (error != EEXIST) Fail("Cannot create file", target_, error);
+      }
+      if (tempPath_.empty()) Fail("Cannot create file", target_, EEXIST);
+    }
+    CloseChecked();
+    if (::rename(tempPath_.c_str(), target_.c_str()) != 0) {
+      Fail("Cannot create file", target_, errno);
+    }
     committed_ = true;
   }
 
  private:
-  static mode_t ProcessUmask() {
-    static const mode_t mask = [] {
-      const mode_t current = ::umask(022);
-      ::umask(current);
-      return current;
-    }();
-    return mask;
+  // Linking an unnamed file into a folder goes through its /proc/self/fd entry.
+  static bool ProcFdAvailable() {
+    static const bool available = ::access("/proc/self/fd", X_OK) == 0;
+    return available;
   }
 
-  [[noreturn]] void Fail(const char* what) {
-    throw Exception(std::string(what) + " \"" + target_ + "\". " + std::strerror(errno));
+  void CloseChecked() {
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) Fail("Cannot write file", target_, errno);
+  }
+
+  std::string TempName() {
+    const fs::path targetPath(target_);
+    // Short enough that the temporary name fits wherever the target's name fits.
+    const std::string stem = targetPath.filename().string().substr(0, 200);
+    return (targetPath.parent_path() / ("." + stem + "." + RandomSuffix())).string();
+  }
+
+  std::string CreateNamedTemp(int* fd) {
+    std::string path;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      path = TempName();
+      *fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (*fd >= 0 || errno != EEXIST) break;
+    }
+    return *fd >= 0 ? path : std::string();
+  }
+
+  static std::string RandomSuffix() {
+    thread_local std::mt19937_64 random(std::random_device{}());
+    static constexpr char kLetters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string suffix(8, ' ');
+    for (char& c : suffix) c = kLetters[random() % (sizeof kLetters - 1)];
+    return suffix;
   }
 
   std::string target_;
@@ -131,12 +199,13 @@ void WriteDpxFile(const std::string& outPath, std::int32_t width, std::int32_t h
                   TConvertOptions options, const void* pixels, std::int32_t byteCount) {
   const std::uint8_t transfer =
       options.ColorSpace == kColorSpaceLinear ? dpx::kTransferLinear : dpx::kTransferRec709;
-  const std::uint32_t pixelBytes = byteCount > 0 ? static_cast<std::uint32_t>(byteCount) : 0;
+  // A negative count is a caller's fault; a header-only file would pass for a written picture.
+  if (byteCount < 0) Fail("Cannot write file", outPath, EINVAL);
+  const auto pixelBytes = static_cast<std::uint32_t>(byteCount);
   dpx::Header header = dpx::MakeHeader(width, height, transfer, pixelBytes);
 
   PendingFile file(outPath);
-  iovec pieces[2] = {{header.data(), header.size()},
-                     {const_cast<void*>(pixels), pixelBytes}};
+  iovec pieces[2] = {{header.data(), header.size()}, {const_cast<void*>(pixels), pixelBytes}};
   file.WriteAll(pieces, pixelBytes > 0 ? 2 : 1);
   file.Commit();
 }

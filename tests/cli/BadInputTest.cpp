@@ -75,7 +75,7 @@ const BadInputCase kCases[] = {
        WriteFileBytes(in / "empty.cr2", "");
        return std::vector<std::string>{(in / "empty.cr2").string()};
      },
-     {}, 1, {"empty.cr2", "EOS Error: 0000002C"}, {}},
+     {}, 1, {"empty.cr2", "EOS Error: 0000002D"}, {}},
     {"NotARawFile",
      [](const fs::path&, const fs::path&) {
        return std::vector<std::string>{(DataDir() / "raw" / "not-a-raw.cr2").string()};

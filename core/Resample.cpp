@@ -1,0 +1,166 @@
+#include "Resample.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+namespace {
+
+constexpr double kLobes = 3.0;
+
+double Lanczos3(double x) {
+  x = std::abs(x);
+  if (x < 1e-12) return 1.0;
+  if (x >= kLobes) return 0.0;
+  const double px = std::numbers::pi * x;
+  return kLobes * std::sin(px) * std::sin(px / kLobes) / (px * px);
+}
+
+// For every target position along one axis: the first source index and the normalised weights
+// of the source samples that contribute to it.
+struct AxisFilter {
+  std::vector<int> first;
+  std::vector<int> count;
+  std::vector<float> weights;  // count[i] weights of target i start at i * stride
+  int stride = 0;
+};
+
+AxisFilter MakeAxisFilter(int sourceSize, int targetSize) {
+  const double scale = static_cast<double>(sourceSize) / targetSize;
+  const double widen = std::max(1.0, scale);
+  const double support = kLobes * widen;
+
+  AxisFilter filter;
+  filter.stride = static_cast<int>(std::ceil(2 * support)) + 2;
+  filter.first.resize(targetSize);
+  filter.count.resize(targetSize);
+  filter.weights.assign(static_cast<std::size_t>(targetSize) * filter.stride, 0.0f);
+
+  std::vector<double> w(filter.stride);
+  for (int i = 0; i < targetSize; ++i) {
+    // Pixel centres sit at half-integers, so both edges of the picture line up exactly.
+    const double centre = (i + 0.5) * scale;
+    int lo = std::max(0, static_cast<int>(std::floor(centre - support - 0.5)));
+    int hi = std::min(sourceSize - 1, static_cast<int>(std::ceil(centre + support - 0.5)));
+    double sum = 0;
+    for (int j = lo; j <= hi; ++j) {
+      w[j - lo] = Lanczos3((j + 0.5 - centre) / widen);
+      sum += w[j - lo];
+    }
+    // Drop the vanishing ends (an unscaled axis keeps exactly one tap).
+    int begin = 0, end = hi - lo + 1;
+    while (begin < end - 1 && std::abs(w[begin]) < 1e-7 * sum) ++begin;
+    while (end - 1 > begin && std::abs(w[end - 1]) < 1e-7 * sum) --end;
+    sum = 0;
+    for (int k = begin; k < end; ++k) sum += w[k];
+    filter.first[i] = lo + begin;
+    filter.count[i] = end - begin;
+    float* out = &filter.weights[static_cast<std::size_t>(i) * filter.stride];
+    for (int k = begin; k < end; ++k) out[k - begin] = static_cast<float>(w[k] / sum);
+  }
+  return filter;
+}
+
+int MaxCount(const AxisFilter& filter) {
+  return *std::max_element(filter.count.begin(), filter.count.end());
+}
+
+inline std::uint16_t Quantise(float value, const TransferTable* curve) {
+  const float clamped = std::clamp(value, 0.0f, 65535.0f);
+  const auto sample = static_cast<std::uint16_t>(clamped + 0.5f);
+  return curve ? (*curve)[sample] : sample;
+}
+
+}  // namespace
+
+void CopyRgb16(const Rgb16Source& source, const Rgb16Target& target, const TransferTable* curve) {
+  // Tiles keep a transposed target's scattered writes within the cache.
+  constexpr int kTileRows = 32;
+  constexpr int kTileColumns = 256;
+  const auto [c0, c1, c2] = source.channel;
+  for (int y0 = 0; y0 < source.height; y0 += kTileRows) {
+    const int y1 = std::min(source.height, y0 + kTileRows);
+    for (int x0 = 0; x0 < source.width; x0 += kTileColumns) {
+      const int x1 = std::min(source.width, x0 + kTileColumns);
+      for (int y = y0; y < y1; ++y) {
+        const std::uint16_t* in = source.origin + y * source.rowStep + x0 * source.pixelStep;
+        std::uint16_t* out = target.origin + y * target.rowStep + x0 * target.pixelStep;
+        if (curve) {
+          const TransferTable& table = *curve;
+          for (int x = x0; x < x1; ++x, in += source.pixelStep, out += target.pixelStep) {
+            out[0] = table[in[c0]];
+            out[1] = table[in[c1]];
+            out[2] = table[in[c2]];
+          }
+        } else {
+          for (int x = x0; x < x1; ++x, in += source.pixelStep, out += target.pixelStep) {
+            out[0] = in[c0];
+            out[1] = in[c1];
+            out[2] = in[c2];
+          }
+        }
+      }
+    }
+  }
+}
+
+void ResampleRgb16(const Rgb16Source& source, const Rgb16Target& target,
+                   const TransferTable* curve) {
+  const AxisFilter across = MakeAxisFilter(source.width, target.width);
+  const AxisFilter down = MakeAxisFilter(source.height, target.height);
+  const std::size_t rowFloats = static_cast<std::size_t>(target.width) * 3;
+  const auto [c0, c1, c2] = source.channel;
+
+  // Source rows filtered across, kept in a ring as long as some target row still needs them.
+  const int ringRows = MaxCount(down);
+  std::vector<float> ring(ringRows * rowFloats);
+  std::vector<int> ringHolds(ringRows, -1);
+  std::vector<float> sourceRow(static_cast<std::size_t>(source.width) * 3);
+  std::vector<float> sum(rowFloats);
+
+  auto filterAcross = [&](int y, float* out) {
+    const std::uint16_t* in = source.origin + y * source.rowStep;
+    for (int x = 0; x < source.width; ++x, in += source.pixelStep) {
+      sourceRow[3 * x] = in[c0];
+      sourceRow[3 * x + 1] = in[c1];
+      sourceRow[3 * x + 2] = in[c2];
+    }
+    for (int x = 0; x < target.width; ++x) {
+      const float* w = &across.weights[static_cast<std::size_t>(x) * across.stride];
+      const float* s = &sourceRow[3 * static_cast<std::size_t>(across.first[x])];
+      float r = 0, g = 0, b = 0;
+      for (int k = 0; k < across.count[x]; ++k, s += 3) {
+        r += w[k] * s[0];
+        g += w[k] * s[1];
+        b += w[k] * s[2];
+      }
+      out[3 * x] = r;
+      out[3 * x + 1] = g;
+      out[3 * x + 2] = b;
+    }
+  };
+
+  for (int y = 0; y < target.height; ++y) {
+    const int first = down.first[y];
+    const int count = down.count[y];
+    const float* w = &down.weights[static_cast<std::size_t>(y) * down.stride];
+    std::fill(sum.begin(), sum.end(), 0.0f);
+    for (int k = 0; k < count; ++k) {
+      const int row = first + k;
+      float* filtered = &ring[(row % ringRows) * rowFloats];
+      if (ringHolds[row % ringRows] != row) {
+        filterAcross(row, filtered);
+        ringHolds[row % ringRows] = row;
+      }
+      const float weight = w[k];
+      for (std::size_t i = 0; i < rowFloats; ++i) sum[i] += weight * filtered[i];
+    }
+    std::uint16_t* out = target.origin + y * target.rowStep;
+    for (int x = 0; x < target.width; ++x, out += target.pixelStep) {
+      out[0] = Quantise(sum[3 * x], curve);
+      out[1] = Quantise(sum[3 * x + 1], curve);
+      out[2] = Quantise(sum[3 * x + 2], curve);
+    }
+  }
+}

@@ -1,0 +1,260 @@
+// The DPX writer: the exact bytes of the header and pixel data, and failures that must leave
+// the output folder exactly as it was (no partial file, no temporary file, no file replaced).
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <map>
+#include <numeric>
+
+#include "RawToDpx.h"
+#include "TestPaths.h"
+
+namespace fs = std::filesystem;
+using tarn::test::DataDir;
+using tarn::test::ReadFileBytes;
+using tarn::test::TempDir;
+using tarn::test::WriteFileBytes;
+
+namespace {
+
+std::vector<std::uint8_t> Sequence(std::size_t count) {
+  std::vector<std::uint8_t> bytes(count);
+  std::iota(bytes.begin(), bytes.end(), std::uint8_t{1});
+  return bytes;
+}
+
+std::string Write(const fs::path& path, std::int32_t width, std::int32_t height,
+                  std::uint8_t colorSpace, const std::vector<std::uint8_t>& pixels) {
+  TConvertOptions options;
+  options.ColorSpace = colorSpace;
+  WriteDpxFile(path.string(), width, height, options, pixels.data(),
+               static_cast<std::int32_t>(pixels.size()));
+  return ReadFileBytes(path);
+}
+
+std::string Bytes(std::initializer_list<int> values) {
+  std::string bytes;
+  for (int v : values) bytes.push_back(static_cast<char>(v));
+  return bytes;
+}
+
+TEST(DpxWriterTest, HeaderOfTwoByOnePicture) {
+  TempDir dir;
+  const std::vector<std::uint8_t> pixels = Sequence(12);
+  const std::string file = Write(dir / "a.dpx", 2, 1, 0, pixels);
+  ASSERT_EQ(file.size(), 2060u);
+
+  const std::map<std::size_t, std::string> nonZero = {
+      {0, "XPDS"},          {4, Bytes({0x00, 0x08, 0x00, 0x00})},
+      {8, "V1.0"},          {16, Bytes({0x0C, 0x08, 0x00, 0x00})},
+      {20, Bytes({0x01})},  {660, Bytes({0xFF, 0xFF, 0xFF, 0xFF})},
+      {770, Bytes({0x01})}, {772, Bytes({0x02})},
+      {776, Bytes({0x01})}, {800, Bytes({0x32, 0x06, 0x01, 0x10})},
+      {804, Bytes({0x01})}, {808, Bytes({0x00, 0x08})},
+  };
+  std::string expected(2048, '\0');
+  for (const auto& [offset, bytes] : nonZero) expected.replace(offset, bytes.size(), bytes);
+  for (std::size_t i = 0; i < 2048; ++i) {
+    EXPECT_EQ(file[i], expected[i]) << "header byte " << i;
+  }
+  EXPECT_EQ(file.substr(2048), std::string(pixels.begin(), pixels.end()));
+}
+
+TEST(DpxWriterTest, MatchesTheSeparatelyMadeFixture) {
+  TempDir dir;
+  // The 16-bit samples AB CD, 12 34, 56 78, FF 00, 00 FF, 7F 80, low byte first.
+  const std::vector<std::uint8_t> pixels = {0xCD, 0xAB, 0x34, 0x12, 0x78, 0x56,
+                                            0x00, 0xFF, 0xFF, 0x00, 0x80, 0x7F};
+  EXPECT_EQ(Write(dir / "a.dpx", 2, 1, 0, pixels),
+            ReadFileBytes(DataDir() / "dpx" / "written-2x1-rec709.dpx"));
+}
+
+TEST(DpxWriterTest, TransferCodeFollowsTheColorSpace) {
+  const std::pair<std::uint8_t, char> cases[] = {{0, 6}, {1, 2}, {2, 6}, {255, 6}};
+  TempDir dir;
+  for (const auto& [colorSpace, transfer] : cases) {
+    SCOPED_TRACE("ColorSpace " + std::to_string(colorSpace));
+    const std::string file = Write(dir / "a.dpx", 1, 1, colorSpace, Sequence(6));
+    EXPECT_EQ(file[801], transfer);
+    EXPECT_EQ(file[802], 1);
+  }
+}
+
+TEST(DpxWriterTest, RowsFollowEachOtherWithoutPadding) {
+  TempDir dir;
+  const std::vector<std::uint8_t> pixels = Sequence(36);
+  const std::string file = Write(dir / "a.dpx", 3, 2, 0, pixels);
+  ASSERT_EQ(file.size(), 2084u);
+  EXPECT_EQ(file.substr(2066), std::string(pixels.begin() + 18, pixels.end()));
+  EXPECT_EQ(file.substr(16, 4), Bytes({0x24, 0x08, 0, 0}));
+}
+
+TEST(DpxWriterTest, NoPixelBytesStillDeclaresThePictureSize) {
+  TempDir dir;
+  const std::string file = Write(dir / "a.dpx", 4, 3, 0, {});
+  ASSERT_EQ(file.size(), 2048u);
+  EXPECT_EQ(file.substr(16, 4), Bytes({0x00, 0x08, 0, 0}));
+  EXPECT_EQ(file.substr(772, 8), Bytes({4, 0, 0, 0, 3, 0, 0, 0}));
+}
+
+TEST(DpxWriterTest, ReplacesALongerFileAndLeavesNothingElse) {
+  TempDir dir;
+  WriteFileBytes(dir / "a.dpx", std::string(100000, 'x'));
+  const std::string file = Write(dir / "a.dpx", 2, 1, 0, Sequence(12));
+  EXPECT_EQ(file.size(), 2060u);
+  EXPECT_EQ(fs::file_size(dir / "a.dpx"), 2060u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+  // The mode any new file gets under the umask, not the private mode of a temporary file.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  EXPECT_EQ(static_cast<mode_t>(fs::status(dir / "a.dpx").permissions()), 0666 & ~mask);
+}
+
+// Every entry under a folder with the content of each file (only its size when longer than 64
+// bytes), to compare before and after.
+std::map<std::string, std::string> Snapshot(const fs::path& folder) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    const std::string name = fs::relative(entry.path(), folder).string();
+    std::string content = entry.is_directory() ? "<folder>" : ReadFileBytes(entry.path());
+    if (content.size() > 64) content = "<" + std::to_string(content.size()) + " bytes>";
+    entries[name] = content;
+  }
+  return entries;
+}
+
+// How the write is run: here, or in a child process whose file size limit makes write() fail
+// with EFBIG part way, or in a child process without root's power to write anywhere.
+enum class Run { Here, WithFileSizeLimit, AsUnprivilegedUser };
+
+constexpr char kSkipMarker[] = "SKIP: ";
+
+std::string MessageOf(const std::function<void()>& write) {
+  try {
+    write();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+std::string MessageInChild(Run run, const std::function<void()>& write) {
+  int channel[2];
+  if (::pipe(channel) != 0) return "pipe failed";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(channel[0]);
+    std::string message;
+    if (run == Run::WithFileSizeLimit) {
+      ::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{4096, 4096};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      message = MessageOf(write);
+    } else if (::geteuid() == 0 &&
+               (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+      message = std::string(kSkipMarker) + "cannot leave root to test a read-only folder";
+    } else {
+      message = MessageOf(write);
+    }
+    for (std::size_t sent = 0; sent < message.size();) {
+      const ssize_t n = ::write(channel[1], message.data() + sent, message.size() - sent);
+      if (n <= 0) break;
+      sent += static_cast<std::size_t>(n);
+    }
+    ::_exit(0);
+  }
+  ::close(channel[1]);
+  std::string message;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;) message.append(buffer, n);
+  ::close(channel[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return message;
+}
+
+struct FailureCase {
+  const char* name;
+  Run run;
+  // Prepares the folder and returns the output path to write.
+  std::function<fs::path(const fs::path& folder)> prepare;
+  std::int32_t byteCount;
+  const char* messageStart;  // followed by "\"<path>\". " and the system's text
+  const char* systemText;
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class DpxWriterFailureTest : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(DpxWriterFailureTest, RaisesAndLeavesTheFolderAsItWas) {
+  const FailureCase& c = GetParam();
+  TempDir dir;
+  const fs::path target = c.prepare(dir.path());
+  const auto before = Snapshot(dir.path());
+  const std::vector<std::uint8_t> pixels = Sequence(64 * 1024);
+  const auto write = [&] {
+    WriteDpxFile(target.string(), 128, 64, {}, pixels.data(), c.byteCount);
+  };
+
+  const std::string message = c.run == Run::Here ? MessageOf(write) : MessageInChild(c.run, write);
+  if (message.rfind(kSkipMarker, 0) == 0) GTEST_SKIP() << message.substr(sizeof kSkipMarker - 1);
+  EXPECT_EQ(message, std::string(c.messageStart) + " \"" + target.string() + "\". " + c.systemText);
+  EXPECT_EQ(Snapshot(dir.path()), before);
+}
+
+fs::path MakeFolderReadOnly(const fs::path& folder) {
+  fs::create_directory(folder / "read-only");
+  WriteFileBytes(folder / "read-only" / "a.dpx", "the previous picture");
+  fs::permissions(folder / "read-only", fs::perms::owner_read | fs::perms::owner_exec |
+                                            fs::perms::group_read | fs::perms::group_exec |
+                                            fs::perms::others_read | fs::perms::others_exec);
+  return folder / "read-only" / "a.dpx";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DpxWriterFailureTest,
+    ::testing::Values(FailureCase{"MissingFolder", Run::Here,
+                                  [](const fs::path& folder) {
+                                    return folder / "missing" / "a.dpx";
+                                  },
+                                  64 * 1024, "Cannot create file", "No such file or directory"},
+                      FailureCase{"OutputPathIsAFolder", Run::Here,
+                                  [](const fs::path& folder) {
+                                    fs::create_directory(folder / "a.dpx");
+                                    WriteFileBytes(folder / "a.dpx" / "inside", "kept");
+                                    return folder / "a.dpx";
+                                  },
+                                  64 * 1024, "Cannot create file", "Is a directory"},
+                      FailureCase{"OutputFolderIsAFile", Run::Here,
+                                  [](const fs::path& folder) {
+                                    WriteFileBytes(folder / "out", "a file, not a folder");
+                                    return folder / "out" / "a.dpx";
+                                  },
+                                  64 * 1024, "Cannot create file", "Not a directory"},
+                      FailureCase{"ReadOnlyFolder", Run::AsUnprivilegedUser, MakeFolderReadOnly,
+                                  64 * 1024, "Cannot create file", "Permission denied"},
+                      FailureCase{"DiskFullMidWrite", Run::WithFileSizeLimit,
+                                  [](const fs::path& folder) {
+                                    WriteFileBytes(folder / "a.dpx", "the previous picture");
+                                    return folder / "a.dpx";
+                                  },
+                                  64 * 1024, "Cannot write file", "File too large"},
+                      FailureCase{"NegativeByteCount", Run::Here,
+                                  [](const fs::path& folder) {
+                                    WriteFileBytes(folder / "a.dpx", "the previous picture");
+                                    return folder / "a.dpx";
+                                  },
+                                  -1, "Cannot write file", "Invalid argument"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
