@@ -145,6 +145,11 @@ if ((developer_works)); then
     [ -f "$dpx" ] || fail "missing $dpx"
     bytes=$(stat -c %s "$dpx")
     ((bytes == dpx_bytes)) || fail "$dpx has $bytes bytes, not 2048 + ${width}x${height}x6 = $dpx_bytes"
+    # The header's magic number and its own record of the file size (little-endian).
+    magic=$(od -An -N4 -tx4 --endian=little "$dpx" | tr -d ' ')
+    header_bytes=$(od -An -j16 -N4 -tu4 --endian=little "$dpx" | tr -d ' ')
+    [ "$magic" = 53445058 ] || fail "$dpx: header magic 0x$magic, not 0x53445058"
+    [ "$header_bytes" = "$dpx_bytes" ] || fail "$dpx: file size $header_bytes in the header"
   done
   # Exactly one file per frame: no duplicate, no temporary file left behind.
   listing=$(ls -A "$work/out")
