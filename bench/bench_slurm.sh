@@ -7,7 +7,7 @@
 #   SAMPLE  the RAW file copied to every frame name (default: tests/data/raw/kodak-dc50.kdc)
 #   FRAMES  batch sizes (default: 12 48)
 # Environment: ARRAYS="1x2 2x1 4x1 12x1" the arrays tried, as SHARDSxCPUS (CPUs, and so
-# --jobs, a task).
+# --jobs, a task); REPEATS=3 rounds, of which the median is shown.
 # Needs root, slurm-wlm and munge (see tests/slurm/run_slurm_test.sh). Takes the machine's
 # cores for minutes; don't run it beside other heavy work if the figures matter.
 set -euo pipefail
@@ -21,6 +21,8 @@ sample=$(readlink -f "${1:-$root/tests/data/raw/kodak-dc50.kdc}")
 frame_counts=("$@")
 ((${#frame_counts[@]})) || frame_counts=(12 48)
 read -ra arrays <<<"${ARRAYS:-1x2 2x1 4x1 12x1}"
+repeats=${REPEATS:-3}
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 readonly kJobSeconds=1800
 
 "$raw2dpx" --info "$sample" >/dev/null || {
@@ -37,6 +39,7 @@ cluster_start "$work/cluster"
 
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", b - a }'; }
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 # Sum of "N converted" over the summary lines of job $1.
 converted_by() {
@@ -45,9 +48,31 @@ converted_by() {
       END { print n + 0 }'
 }
 
+# Seconds for the whole batch as one process.
+time_direct() {
+  rm -rf "$work/direct"
+  local start
+  start=$(now)
+  "$raw2dpx" --jobs 2 --list "$work/frames.txt" -o "$work/direct" >/dev/null 2>&1
+  elapsed "$start" "$(now)"
+}
+
+# Seconds from submission to the array's last task leaving the queue.
+time_array() {
+  local shards=$1 cpus=$2 start job converted
+  rm -rf "$work/out" "$work/logs"
+  start=$(now)
+  job=$(bash "$root/contrib/slurm/raw2dpx-submit.sh" --raw2dpx "$raw2dpx" --shards "$shards" \
+    --cpus "$cpus" --logs "$work/logs" "$work/frames.txt" "$work/out" 2>/dev/null)
+  cluster_wait_job "$job" "$kJobSeconds"
+  elapsed "$start" "$(now)"
+  converted=$(converted_by "$job")
+  ((converted == frames)) || echo "warning: job $job converted $converted of $frames" >&2
+}
+
 ext=${sample##*.}
-echo "| frames | shards | CPUs a task | wall via Slurm | \`raw2dpx --jobs 2\` | overhead |"
-echo "|---:|---:|---:|---:|---:|---:|"
+echo "| frames | shards x CPUs | wall via Slurm | \`raw2dpx --jobs 2\` | overhead |"
+echo "|---:|---:|---:|---:|---:|"
 for frames in "${frame_counts[@]}"; do
   rm -rf "$work/raw"
   mkdir -p "$work/raw"
@@ -56,26 +81,27 @@ for frames in "${frame_counts[@]}"; do
     echo "$work/raw/frame_$i.$ext"
   done >"$work/frames.txt"
 
-  rm -rf "$work/direct"
-  start=$(now)
-  "$raw2dpx" --jobs 2 --list "$work/frames.txt" -o "$work/direct" >/dev/null 2>&1
-  direct=$(elapsed "$start" "$(now)")
-
+  # Rounds of every variant in turn, so that other load on the machine hits them alike; the
+  # median of the rounds is shown.
+  declare -A seconds=()
+  for ((round = 0; round < repeats; round++)); do
+    seconds[direct]+=" $(time_direct)"
+    for array in "${arrays[@]}"; do
+      ((${array%x*} <= frames)) || continue
+      seconds[$array]+=" $(time_array "${array%x*}" "${array#*x}")"
+    done
+  done
+  # shellcheck disable=SC2086 # the lists of times split on purpose
+  direct=$(median ${seconds[direct]})
   for array in "${arrays[@]}"; do
-    shards=${array%x*}
-    cpus=${array#*x}
-    ((shards <= frames)) || continue
-    rm -rf "$work/out" "$work/logs"
-    start=$(now)
-    job=$(bash "$root/contrib/slurm/raw2dpx-submit.sh" --raw2dpx "$raw2dpx" --shards "$shards" \
-      --cpus "$cpus" --logs "$work/logs" "$work/frames.txt" "$work/out" 2>/dev/null)
-    cluster_wait_job "$job" "$kJobSeconds"
-    via_slurm=$(elapsed "$start" "$(now)")
-    done_frames=$(converted_by "$job")
-    ((done_frames == frames)) || echo "warning: job $job converted $done_frames of $frames" >&2
-    echo "| $frames | $shards | $cpus | $via_slurm s | $direct s |" \
+    [ -n "${seconds[$array]:-}" ] || continue
+    # shellcheck disable=SC2086
+    via_slurm=$(median ${seconds[$array]})
+    echo "| $frames | ${array%x*} x ${array#*x} | $via_slurm s | $direct s |" \
       "$(elapsed "$direct" "$via_slurm") s |"
   done
+  unset seconds
 done
 echo
-echo "Sample: $(basename "$sample") ($("$raw2dpx" --info "$sample" | cut -f2)), $(nproc) cores."
+echo "Sample: $(basename "$sample") ($("$raw2dpx" --info "$sample" | cut -f2)), $(nproc) cores," \
+  "median of $repeats rounds; load average before: $load_before, after: $(cut -d' ' -f1-3 /proc/loadavg)."
