@@ -72,43 +72,9 @@ inline std::uint16_t Quantise(float value, const TransferTable* curve) {
   return curve ? (*curve)[sample] : sample;
 }
 
-}  // namespace
-
-void CopyRgb16(const Rgb16Source& source, const Rgb16Target& target, const TransferTable* curve) {
-  // Tiles keep a transposed target's scattered writes within the cache.
-  constexpr int kTileRows = 32;
-  constexpr int kTileColumns = 256;
-  const auto [c0, c1, c2] = source.channel;
-  for (int y0 = 0; y0 < source.height; y0 += kTileRows) {
-    const int y1 = std::min(source.height, y0 + kTileRows);
-    for (int x0 = 0; x0 < source.width; x0 += kTileColumns) {
-      const int x1 = std::min(source.width, x0 + kTileColumns);
-      for (int y = y0; y < y1; ++y) {
-        const std::uint16_t* in = source.origin + y * source.rowStep + x0 * source.pixelStep;
-        std::uint16_t* out = target.origin + y * target.rowStep + x0 * target.pixelStep;
-        if (curve) {
-          const TransferTable& table = *curve;
-          for (int x = x0; x < x1; ++x, in += source.pixelStep, out += target.pixelStep) {
-            out[0] = table[in[c0]];
-            out[1] = table[in[c1]];
-            out[2] = table[in[c2]];
-          }
-        } else {
-          for (int x = x0; x < x1; ++x, in += source.pixelStep, out += target.pixelStep) {
-            out[0] = in[c0];
-            out[1] = in[c1];
-            out[2] = in[c2];
-          }
-        }
-      }
-    }
-  }
-}
-
-void ResampleRgb16(const Rgb16Source& source, const Rgb16Target& target,
-                   const TransferTable* curve) {
-  const AxisFilter across = MakeAxisFilter(source.width, target.width);
-  const AxisFilter down = MakeAxisFilter(source.height, target.height);
+// Target rows [firstRow, endRow).
+void ResampleRows(const Rgb16Source& source, const Rgb16Target& target, const TransferTable* curve,
+                  const AxisFilter& across, const AxisFilter& down, int firstRow, int endRow) {
   const std::size_t rowFloats = static_cast<std::size_t>(target.width) * 3;
   const auto [c0, c1, c2] = source.channel;
 
@@ -141,7 +107,7 @@ void ResampleRgb16(const Rgb16Source& source, const Rgb16Target& target,
     }
   };
 
-  for (int y = 0; y < target.height; ++y) {
+  for (int y = firstRow; y < endRow; ++y) {
     const int first = down.first[y];
     const int count = down.count[y];
     const float* w = &down.weights[static_cast<std::size_t>(y) * down.stride];
@@ -163,4 +129,67 @@ void ResampleRgb16(const Rgb16Source& source, const Rgb16Target& target,
       out[2] = Quantise(sum[3 * x + 2], curve);
     }
   }
+}
+
+}  // namespace
+
+Rgb16Target FlippedTarget(std::uint16_t* buffer, int width, int height, int flip) {
+  Rgb16Target target;
+  target.width = width;
+  target.height = height;
+  const std::ptrdiff_t w = width;
+  const std::ptrdiff_t h = height;
+  std::ptrdiff_t start;
+  if (flip & 4) {
+    target.pixelStep = (flip & 1) ? -3 * h : 3 * h;
+    target.rowStep = (flip & 2) ? -3 : 3;
+    start = ((flip & 1) ? (w - 1) * h : 0) + ((flip & 2) ? h - 1 : 0);
+  } else {
+    target.pixelStep = (flip & 1) ? -3 : 3;
+    target.rowStep = (flip & 2) ? -3 * w : 3 * w;
+    start = ((flip & 2) ? (h - 1) * w : 0) + ((flip & 1) ? w - 1 : 0);
+  }
+  target.origin = buffer + 3 * start;
+  return target;
+}
+
+void CopyRgb16(const Rgb16Source& source, const Rgb16Target& target, const TransferTable* curve) {
+  // Tiles keep a turned target's scattered writes within the cache.
+  const bool turned = target.pixelStep != 3 && target.pixelStep != -3;
+  const int tileRows = turned ? 64 : 32;
+  const int tileColumns = turned ? 64 : 256;
+  const auto [c0, c1, c2] = source.channel;
+  for (int y0 = 0; y0 < source.height; y0 += tileRows) {
+    const int y1 = std::min(source.height, y0 + tileRows);
+    for (int x0 = 0; x0 < source.width; x0 += tileColumns) {
+      const int x1 = std::min(source.width, x0 + tileColumns);
+      for (int y = y0; y < y1; ++y) {
+        const std::uint16_t* in = source.origin + y * source.rowStep + x0 * source.pixelStep;
+        std::uint16_t* out = target.origin + y * target.rowStep + x0 * target.pixelStep;
+        if (curve) {
+          const TransferTable& table = *curve;
+          for (int x = x0; x < x1; ++x, in += source.pixelStep, out += target.pixelStep) {
+            out[0] = table[in[c0]];
+            out[1] = table[in[c1]];
+            out[2] = table[in[c2]];
+          }
+        } else {
+          for (int x = x0; x < x1; ++x, in += source.pixelStep, out += target.pixelStep) {
+            out[0] = in[c0];
+            out[1] = in[c1];
+            out[2] = in[c2];
+          }
+        }
+      }
+    }
+  }
+}
+
+void ResampleRgb16(const Rgb16Source& source, const Rgb16Target& target, const TransferTable* curve,
+                   int threads) {
+  const AxisFilter across = MakeAxisFilter(source.width, target.width);
+  const AxisFilter down = MakeAxisFilter(source.height, target.height);
+  SplitAcrossThreads(target.height, threads, [&](int firstRow, int endRow) {
+    ResampleRows(source, target, curve, across, down, firstRow, endRow);
+  });
 }

@@ -6,7 +6,7 @@ packages=(
   libraw-dev libraw-bin libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   xvfb xauth fonts-liberation
-  openimageio-tools dcraw imagemagick
+  openimageio-tools dcraw imagemagick time
   clang libclang-rt-14-dev
 )
 missing=()

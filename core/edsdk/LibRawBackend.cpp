@@ -72,33 +72,33 @@ class StageClock {
 
 class InputFile {
  public:
-  static EdsError Open(const char* path, std::shared_ptr<InputFile>* out) {
+  // Opens path for reading; error() tells how that went.
+  explicit InputFile(const char* path) : path_(path) {
     // Non-blocking, so that a FIFO given as a RAW file cannot hang the open.
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return OpenErrorCode(errno);
-    auto file = std::shared_ptr<InputFile>(new (std::nothrow) InputFile(fd, path));
-    if (!file) {
-      ::close(fd);
-      return EDS_ERR_MEM_ALLOC_FAILED;
+    fd_ = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd_ < 0) {
+      error_ = OpenErrorCode(errno);
+      return;
     }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return EDS_ERR_FILE_OPEN_ERROR;
-    file->size_ = info.st_size;
-    *out = std::move(file);
-    return EDS_ERR_OK;
+    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+      error_ = EDS_ERR_FILE_OPEN_ERROR;
+      return;
+    }
+    size_ = info.st_size;
   }
-
-  ~InputFile() { ::close(fd_); }
+  ~InputFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
+  EdsError error() const { return error_; }
   int fd() const { return fd_; }
   std::int64_t size() const { return size_; }
   const std::string& path() const { return path_; }
 
  private:
-  InputFile(int fd, const char* path) : fd_(fd), path_(path) {}
-
   static EdsError OpenErrorCode(int error) {
     switch (error) {
       case ENOENT:
@@ -114,8 +114,9 @@ class InputFile {
     }
   }
 
-  int fd_;
   std::string path_;
+  int fd_ = -1;
+  EdsError error_ = EDS_ERR_OK;
   std::int64_t size_ = 0;
 };
 
@@ -132,7 +133,7 @@ class FileDataStream final : public LibRaw_abstract_datastream {
   // From now on, reads are of picture data, which must all be in the file.
   void ExpectPictureData() { pictureData_ = true; }
   bool pictureDataMissing() const {
-    return shortPictureReads_ > 0 || pictureBytesPastEnd_ > kLookAheadPastEnd;
+    return emptyPictureReads_ > 0 || pictureBytesPastEnd_ > kLookAheadPastEnd;
   }
 
   int valid() override { return 1; }
@@ -157,7 +158,8 @@ class FileDataStream final : public LibRaw_abstract_datastream {
         break;
       }
     }
-    if (done < wanted && pictureData_) ++shortPictureReads_;
+    // A block that straddles the end may be read short; one that starts there has no data.
+    if (done == 0 && pictureData_) ++emptyPictureReads_;
     return static_cast<int>(done / size);
   }
 
@@ -248,7 +250,7 @@ class FileDataStream final : public LibRaw_abstract_datastream {
   std::int64_t pos_ = 0;
   int readError_ = 0;
   bool pictureData_ = false;
-  int shortPictureReads_ = 0;
+  int emptyPictureReads_ = 0;
   int pictureBytesPastEnd_ = 0;
 };
 
@@ -314,7 +316,8 @@ void ConfigureLibRaw(libraw_output_params_t& p, bool halfSize) {
 
 // ---------------------------------------------------------------------------------------------
 // LibRaw's OpenMP threads and our parallel conversions: a lone development uses every core, and
-// parallel ones share them instead of each starting a full team.
+// parallel ones share them instead of each starting a full team. OMP_NUM_THREADS, when set,
+// is left to rule.
 
 std::atomic<int> runningDevelopments{0};
 
@@ -322,11 +325,15 @@ class DevelopmentSlot {
  public:
   DevelopmentSlot() {
     const int running = ++runningDevelopments;
-#ifdef _OPENMP
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    omp_set_num_threads(std::max(1, cores / running));
-#else
-    (void)running;
+    threads_ = std::max(1, cores / running);
+#ifdef _OPENMP
+    static const bool threadsGiven = std::getenv("OMP_NUM_THREADS") != nullptr;
+    if (threadsGiven) {
+      threads_ = omp_get_max_threads();
+    } else {
+      omp_set_num_threads(threads_);
+    }
 #endif
   }
   ~DevelopmentSlot() {
@@ -334,34 +341,18 @@ class DevelopmentSlot {
   }
   DevelopmentSlot(const DevelopmentSlot&) = delete;
   DevelopmentSlot& operator=(const DevelopmentSlot&) = delete;
+
+  // Threads this development may keep busy (LibRaw's and ours).
+  int threads() const {
+    return threads_;
+  }
+
+ private:
+  int threads_ = 1;
 };
 
 // ---------------------------------------------------------------------------------------------
 // Filling the memory stream.
-
-// Where the developed picture lands: sample c of source pixel (x, y) goes to
-// buffer[y * rowStep + x * pixelStep + c], with LibRaw's flip (bit 4 transposes, bit 2 turns
-// rows upside down, bit 1 mirrors columns) folded into the steps. width x height is the picture
-// before the flip.
-Rgb16Target OrientedTarget(std::uint16_t* buffer, int width, int height, int flip) {
-  Rgb16Target target;
-  target.width = width;
-  target.height = height;
-  const std::ptrdiff_t w = width;
-  const std::ptrdiff_t h = height;
-  std::ptrdiff_t start;
-  if (flip & 4) {
-    target.pixelStep = (flip & 1) ? -3 * h : 3 * h;
-    target.rowStep = (flip & 2) ? -3 : 3;
-    start = ((flip & 1) ? (w - 1) * h : 0) + ((flip & 2) ? h - 1 : 0);
-  } else {
-    target.pixelStep = (flip & 1) ? -3 : 3;
-    target.rowStep = (flip & 2) ? -3 * w : 3 * w;
-    start = ((flip & 2) ? (h - 1) * w : 0) + ((flip & 1) ? w - 1 : 0);
-  }
-  target.origin = buffer + 3 * start;
-  return target;
-}
 
 // Gives the physical pages of [begin, end) back to the system. LibRaw's working picture is read
 // once, front to back, while the stream buffer fills; returning what was read keeps the peak at
@@ -376,19 +367,27 @@ void ReleasePages(const void* begin, const void* end) {
 }
 
 void CopyReleasingSource(const Rgb16Source& source, const Rgb16Target& target,
-                         const TransferTable* curve) {
+                         const TransferTable* curve, int threads) {
   constexpr int kBandRows = 64;
-  for (int y0 = 0; y0 < source.height; y0 += kBandRows) {
-    const int rows = std::min(kBandRows, source.height - y0);
-    Rgb16Source band = source;
-    band.origin += y0 * source.rowStep;
-    band.height = rows;
-    Rgb16Target out = target;
-    out.origin += y0 * target.rowStep;
-    out.height = rows;
-    CopyRgb16(band, out, curve);
-    ReleasePages(band.origin, band.origin + rows * source.rowStep);
-  }
+  const int bands = (source.height + kBandRows - 1) / kBandRows;
+  // Threads take bands in turn, so that together they move through the source (and through a
+  // turned target) as one front: memory is released behind it at the rate it is filled ahead.
+  SplitAcrossThreads(threads, threads, [&](int firstThread, int endThread) {
+    for (int t = firstThread; t < endThread; ++t) {
+      for (int b = t; b < bands; b += threads) {
+        const int y0 = b * kBandRows;
+        const int rows = std::min(kBandRows, source.height - y0);
+        Rgb16Source band = source;
+        band.origin += y0 * source.rowStep;
+        band.height = rows;
+        Rgb16Target out = target;
+        out.origin += y0 * target.rowStep;
+        out.height = rows;
+        CopyRgb16(band, out, curve);
+        ReleasePages(band.origin, band.origin + rows * source.rowStep);
+      }
+    }
+  });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -490,6 +489,9 @@ class ImageObject final : public SdkObject {
   // Develops the whole picture at width x height into out (width * height * 6 bytes).
   EdsError Develop(int width, int height, std::uint16_t* out) {
     if (const EdsError error = EnsureOpen()) return error;
+    // Whatever happens next leaves LibRaw spent (recycled after success, and after most
+    // failures); another develop starts from a fresh open.
+    open_ = false;
     StageClock clock;
     double unpackMs = 0, developMs = 0, resampleMs = 0, copyMs = 0;
 
@@ -497,14 +499,12 @@ class ImageObject final : public SdkObject {
     // still has more pixels than the target, at a quarter of the cost.
     const bool halfSize = 2 * width <= fullWidth_ && 2 * height <= fullHeight_;
     ConfigureLibRaw(raw_->imgdata.params, halfSize);
-    {
-      DevelopmentSlot slot;
-      stream_->ExpectPictureData();
-      if (const EdsError error = Checked(raw_->unpack(), false)) return error;
-      unpackMs = clock.Lap();
-      if (const EdsError error = Checked(raw_->dcraw_process(), false)) return error;
-      developMs = clock.Lap();
-    }
+    DevelopmentSlot slot;
+    stream_->ExpectPictureData();
+    if (const EdsError error = Checked(raw_->unpack(), false)) return error;
+    unpackMs = clock.Lap();
+    if (const EdsError error = Checked(raw_->dcraw_process(), false)) return error;
+    developMs = clock.Lap();
 
     const libraw_image_sizes_t& sizes = raw_->imgdata.sizes;
     ushort(*picture)[4] = raw_->imgdata.image;
@@ -521,20 +521,19 @@ class ImageObject final : public SdkObject {
     const int flip = sizes.flip;
     const int targetWidth = (flip & 4) ? height : width;
     const int targetHeight = (flip & 4) ? width : height;
-    const Rgb16Target target = OrientedTarget(out, targetWidth, targetHeight, flip);
+    const Rgb16Target target = FlippedTarget(out, targetWidth, targetHeight, flip);
     const TransferTable* curve = linear_ ? nullptr : &Rec709Table();
     if (targetWidth == source.width && targetHeight == source.height) {
-      CopyReleasingSource(source, target, curve);
+      CopyReleasingSource(source, target, curve, slot.threads());
       copyMs = clock.Lap();
     } else {
-      ResampleRgb16(source, target, curve);
+      ResampleRgb16(source, target, curve, slot.threads());
       resampleMs = clock.Lap();
     }
 
     // The picture has been handed over: give LibRaw's buffers back now rather than when the
     // image is released, after the caller has written the file. Another develop reopens.
     raw_->recycle();
-    open_ = false;
     if (ProfilingOn()) {
       std::fprintf(stderr,
                    "tarn-profile: %s unpack %.1f ms, develop %.1f ms%s, resample %.1f ms, "
@@ -647,8 +646,8 @@ EdsError LibRawBackend::CreateFileStream(const char* fileName, EdsFileCreateDisp
     return EDS_ERR_INVALID_PARAMETER;
   }
   return Guarded([&] {
-    std::shared_ptr<InputFile> file;
-    if (const EdsError error = InputFile::Open(fileName, &file)) return error;
+    auto file = std::make_shared<InputFile>(fileName);
+    if (const EdsError error = file->error()) return error;
     *outStream = registry_->Add(std::make_shared<FileStreamObject>(std::move(file)));
     return EDS_ERR_OK;
   });
@@ -699,7 +698,8 @@ EdsError LibRawBackend::GetImageInfo(EdsImageRef ref, EdsImageSource source,
 
 EdsError LibRawBackend::CreateMemoryStream(EdsUInt64 bufferSize, EdsStreamRef* outStream) {
   if (bufferSize == 0 || outStream == nullptr) return EDS_ERR_INVALID_PARAMETER;
-  if (bufferSize > static_cast<EdsUInt64>(PTRDIFF_MAX)) return EDS_ERR_MEM_ALLOC_FAILED;
+  // No picture this backend develops needs more; don't even ask the allocator.
+  if (bufferSize > static_cast<EdsUInt64>(kMaxPixels) * 6) return EDS_ERR_MEM_ALLOC_FAILED;
   return Guarded([&] {
     auto stream = std::make_shared<MemoryStreamObject>();
     stream->data = std::make_unique_for_overwrite<std::uint8_t[]>(bufferSize);

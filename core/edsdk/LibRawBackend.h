@@ -28,8 +28,7 @@ class LibRawBackend final : public EdsBackend {
   EdsError GetLength(EdsStreamRef stream, EdsUInt64* outLength) override;
   EdsUInt32 Release(EdsBaseRef ref) override;
 
-  class Registry;
-
  private:
+  class Registry;
   std::unique_ptr<Registry> registry_;
 };

@@ -42,10 +42,8 @@ std::string MessageOf(const std::function<void()>& action) {
 TEST(CheckEdsErrorTest, FormatsEightUpperCaseHexDigits) {
   EXPECT_NO_THROW(CheckEdsError(0));
   const std::pair<EdsError, const char*> rows[] = {
-      {0x61, "EOS Error: 00000061"},
-      {0x2C, "EOS Error: 0000002C"},
-      {0xABCDEF12, "EOS Error: ABCDEF12"},
-      {0x80000001, "EOS Error: 80000001"},
+      {0x61, "EOS Error: 00000061"},       {0x2C, "EOS Error: 0000002C"},
+      {0xABCDEF12, "EOS Error: ABCDEF12"}, {0x80000001, "EOS Error: 80000001"},
       {0xFFFFFFFF, "EOS Error: FFFFFFFF"},
   };
   for (const auto& [code, text] : rows) {
@@ -64,8 +62,9 @@ TEST_F(RawToDpxTest, FullSizeCallSequenceAndReleaseOrder) {
   ConvertRawToDpx("in.cr2", out.string(), {false, 1920, 1080, 0});
 
   const std::vector<std::string> expected = {
-      "CreateFileStream", "CreateImageRef", "GetImageInfo", "CreateMemoryStream", "GetImage",
-      "GetPointer",       "GetLength",      "Release",      "Release",            "Release"};
+      "CreateFileStream", "CreateImageRef", "GetImageInfo", "CreateMemoryStream",
+      "GetImage",         "GetPointer",     "GetLength",    "Release",
+      "Release",          "Release"};
   EXPECT_EQ(fake->Ops(), expected);
   const auto calls = fake->Calls();
   EXPECT_EQ(calls[0].path, "in.cr2");
@@ -131,7 +130,9 @@ TEST_F(RawToDpxTest, FailureAtEachStepRaisesReleasesAndWritesNothing) {
     fake->FailAt(op, 0x8000002D);
     const fs::path out = dir / "existing.dpx";
     WriteFileBytes(out, "keep me");
-    EXPECT_EQ(MessageOf([&] { ConvertRawToDpx("in.cr2", out.string(), {false, 0, 0, colorSpace}); }),
+    EXPECT_EQ(MessageOf([&] {
+                ConvertRawToDpx("in.cr2", out.string(), {false, 0, 0, colorSpace});
+              }),
               "EOS Error: 8000002D");
     EXPECT_EQ(fake->Ops().back() == op || fake->Ops().back() == "Release", true);
     EXPECT_EQ(fake->LiveObjects(), 0);
@@ -141,9 +142,11 @@ TEST_F(RawToDpxTest, FailureAtEachStepRaisesReleasesAndWritesNothing) {
 }
 
 TEST_F(RawToDpxTest, ImpossibleDestinationSizesAreRefusedBeforeAllocating) {
-  const TConvertOptions rows[] = {
-      {true, 0, 1080, 0}, {true, 1920, -1, 0}, {true, -5, -5, 0}, {true, 20000, 20000, 0},
-      {true, 357913942, 1, 0}};
+  const TConvertOptions rows[] = {{true, 0, 1080, 0},
+                                  {true, 1920, -1, 0},
+                                  {true, -5, -5, 0},
+                                  {true, 20000, 20000, 0},
+                                  {true, 357913942, 1, 0}};
   for (const TConvertOptions& options : rows) {
     SCOPED_TRACE(std::to_string(options.Width) + "x" + std::to_string(options.Height));
     fake = std::make_shared<FakeEdsBackend>();

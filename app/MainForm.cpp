@@ -1,0 +1,327 @@
+#include "MainForm.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QStyle>
+#include <memory>
+
+#include "ErrorDisplay.h"
+#include "FileListView.h"
+#include "MessageDialogs.h"
+#include "PathDialog.h"
+#include "RawFiles.h"
+#include "RawToDpx.h"
+
+namespace {
+
+constexpr int kMaxSizeDigits = 5;
+const QPoint kInitialPosition{261, 145};
+
+// A one-line label whose text, when wider than the label, ends in an ellipsis at its right
+// edge; text() keeps the whole text.
+class TElidedLabel : public QLabel {
+ public:
+  using QLabel::QLabel;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    const QRect area = contentsRect();
+    const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
+    style()->drawItemText(&painter, area, Qt::AlignLeft | Qt::AlignVCenter, palette(), isEnabled(),
+                          shown, foregroundRole());
+  }
+};
+
+std::string LocalPath(const QString& path) {
+  return QFile::encodeName(path).toStdString();
+}
+
+// A key press that types a character, as opposed to moving the caret, deleting forward, moving
+// the focus or an editing command (copy, paste, ...), which the size fields handle as usual.
+bool TypesCharacter(const QKeyEvent& event) {
+  if (event.text().isEmpty()) return false;
+  switch (event.key()) {
+    case Qt::Key_Delete:
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+      return false;
+    default:
+      break;
+  }
+  for (const QKeySequence::StandardKey command :
+       {QKeySequence::Copy, QKeySequence::Cut, QKeySequence::Paste, QKeySequence::SelectAll,
+        QKeySequence::Undo, QKeySequence::Redo}) {
+    if (event.matches(command)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("frmMain"));
+  setWindowTitle(tr("Tarn RAW to DPX Converter"));
+  // Arial at a character height of 12 pixels; fontconfig maps it to a metric-compatible face.
+  QFont font(QStringLiteral("Arial"));
+  font.setPixelSize(12);
+  setFont(font);
+  setBackgroundRole(QPalette::Button);
+  setAutoFillBackground(true);
+
+  CreateControls();
+
+  setMinimumSize(kMinimumClientSize);
+  resize(kInitialClientSize);
+  move(kInitialPosition);
+
+  // The list has the focus when the window opens.
+  lvwFiles_->setFocus(Qt::OtherFocusReason);
+}
+
+TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::CreateControls() {
+  lvwFiles_ = new TFileListView(this);
+  lvwFiles_->setObjectName(QStringLiteral("lvwFiles"));
+  lvwFiles_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(lvwFiles_, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& position) { lvwFilesContextMenu(position); });
+  connect(lvwFiles_, &TFileListView::PathsDropped, this,
+          [this](const QStringList& paths) { RunCommand([&] { AddPaths(paths); }); });
+
+  Panel1_ = new QWidget(this);
+  Panel1_->setObjectName(QStringLiteral("Panel1"));
+  Panel1_->setFixedWidth(kPanelWidth);
+  Panel1_->setFocusPolicy(Qt::NoFocus);
+  Panel1_->installEventFilter(this);
+
+  auto* layout = new QHBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(lvwFiles_, 1);
+  layout->addWidget(Panel1_);
+
+  const auto button = [this](const char* name, const QString& caption, const QRect& geometry) {
+    auto* created = new QPushButton(caption, Panel1_);
+    created->setObjectName(QLatin1String(name));
+    created->setGeometry(geometry);
+    created->setFocusPolicy(Qt::NoFocus);
+    return created;
+  };
+  const auto label = [this](const char* name, const QString& caption, const QRect& geometry) {
+    auto* created = new QLabel(caption, Panel1_);
+    created->setObjectName(QLatin1String(name));
+    created->setGeometry(geometry);
+    return created;
+  };
+
+  sbnAddFiles_ = button("sbnAddFiles", tr("Add RAW Files..."), {18, 24, 150, 28});
+  connect(sbnAddFiles_, &QPushButton::clicked, this,
+          [this] { RunCommand([this] { sbnAddFilesClick(); }); });
+
+  sbnOutFolder_ = button("sbnOutFolder", tr("Choose Output Folder..."), {18, 72, 150, 28});
+  connect(sbnOutFolder_, &QPushButton::clicked, this,
+          [this] { RunCommand([this] { sbnOutFolderClick(); }); });
+
+  lblOutFolder_ = new TElidedLabel(tr("Select an output folder"), Panel1_);
+  lblOutFolder_->setObjectName(QStringLiteral("lblOutFolder"));
+  lblOutFolder_->setGeometry(18, 104, 145, 15);
+  lblOutFolder_->setTextFormat(Qt::PlainText);
+
+  cbxResizeImages_ = new QCheckBox(tr("Resize Images to"), Panel1_);
+  cbxResizeImages_->setObjectName(QStringLiteral("cbxResizeImages"));
+  cbxResizeImages_->setGeometry(18, 142, 129, 17);
+  cbxResizeImages_->setFocusPolicy(Qt::ClickFocus);
+
+  const auto sizeField = [this](const char* name, const QString& text, const QRect& geometry) {
+    auto* field = new QLineEdit(text, Panel1_);
+    field->setObjectName(QLatin1String(name));
+    field->setGeometry(geometry);
+    field->setMaxLength(kMaxSizeDigits);
+    field->setFocusPolicy(Qt::ClickFocus);
+    field->installEventFilter(this);
+    connect(field, &QLineEdit::textChanged, this, [this, field] { edtResizeWidthChange(field); });
+    return field;
+  };
+  edtResizeWidth_ = sizeField("edtResizeWidth", QStringLiteral("1920"), {18, 163, 57, 23});
+  Label3_ = label("Label3", QStringLiteral("x"), {90, 165, 5, 15});
+  edtResizeHeight_ = sizeField("edtResizeHeight", QStringLiteral("1080"), {111, 163, 57, 23});
+
+  Label1_ = label("Label1", tr("Color Space of DPX files"), {18, 212, 134, 15});
+  cbxColorSpace_ = new QComboBox(Panel1_);
+  cbxColorSpace_->setObjectName(QStringLiteral("cbxColorSpace"));
+  cbxColorSpace_->setGeometry(19, 229, 150, 23);
+  cbxColorSpace_->addItems({tr("sRGB/Rec.709"), tr("Linear RGB")});
+  cbxColorSpace_->setCurrentIndex(0);
+  cbxColorSpace_->setFocusPolicy(Qt::ClickFocus);
+
+  sbnConvert_ = button("sbnConvert", tr("Convert"), {18, 296, 150, 28});
+  connect(sbnConvert_, &QPushButton::clicked, this,
+          [this] { RunCommand([this] { sbnConvertClick(); }); });
+
+  // Kept kAboutBottomGap above the panel's bottom edge by eventFilter.
+  sbnAbout_ = button("sbnAbout", tr("About..."), {18, 474, 150, 28});
+  connect(sbnAbout_, &QPushButton::clicked, this,
+          [this] { RunCommand([this] { sbnAboutClick(); }); });
+
+  pmnFiles_ = new QMenu(this);
+  pmnFiles_->setObjectName(QStringLiteral("pmnFiles"));
+  pmnFiles_->setAttribute(Qt::WA_WindowPropagation);  // the window's font
+  miDelete_ = pmnFiles_->addAction(tr("Delete from List"));
+  miDelete_->setObjectName(QStringLiteral("miDelete"));
+  miDelete_->setShortcut(QKeySequence(Qt::Key_Delete));
+  // Only while the list has the focus: in the size fields Delete edits the text.
+  miDelete_->setShortcutContext(Qt::WidgetShortcut);
+  lvwFiles_->addAction(miDelete_);
+  connect(miDelete_, &QAction::triggered, this,
+          [this] { RunCommand([this] { miDeleteClick(); }); });
+  miClear_ = pmnFiles_->addAction(tr("Clear List"));
+  miClear_->setObjectName(QStringLiteral("miClear"));
+  connect(miClear_, &QAction::triggered, this, [this] { RunCommand([this] { miClearClick(); }); });
+
+  odgFiles_ = new QFileDialog(this);
+  odgFiles_->setObjectName(QStringLiteral("odgFiles"));
+  odgFiles_->setAcceptMode(QFileDialog::AcceptOpen);
+  odgFiles_->setFileMode(QFileDialog::ExistingFiles);
+  // Canon cameras name their files in upper case; on a case-sensitive file system "*.cr2"
+  // alone would hide every one of them.
+  odgFiles_->setNameFilters({tr("Canon RAW Files (*.cr2 *.CR2)"), tr("All Files (*)")});
+  odgFiles_->selectNameFilter(odgFiles_->nameFilters().first());
+}
+
+QStringList TfrmMain::FileEntries() const {
+  QStringList entries;
+  for (int i = 0; i < lvwFiles_->topLevelItemCount(); ++i) {
+    entries.append(lvwFiles_->topLevelItem(i)->text(0));
+  }
+  return entries;
+}
+
+void TfrmMain::AddFiles(const QStringList& paths) {
+  if (paths.isEmpty()) return;
+  lvwFiles_->setUpdatesEnabled(false);
+  const auto resumeRedraw = qScopeGuard([this] { lvwFiles_->setUpdatesEnabled(true); });
+  for (const QString& path : paths) {
+    const QString fullPath = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    // The list owns its items.
+    auto* entry = new QTreeWidgetItem(lvwFiles_, QStringList{fullPath});
+    const TRawImageSize size = GetRawImageSize(LocalPath(fullPath));
+    entry->setText(1, QStringLiteral("%1x%2").arg(size.Width).arg(size.Height));
+  }
+}
+
+void TfrmMain::AddPaths(const QStringList& paths) {
+  for (const QString& path : paths) {
+    if (!QFileInfo(path).isDir()) {
+      AddFiles({path});
+      continue;
+    }
+    QStringList files;
+    for (const std::string& file : RawFilesInFolder(LocalPath(path))) {
+      files.append(QFile::decodeName(QByteArray::fromStdString(file)));
+    }
+    AddFiles(files);
+  }
+}
+
+void TfrmMain::sbnAddFilesClick() {
+  const QDir previousFolder = odgFiles_->directory();
+  const QString previousFilter = odgFiles_->selectedNameFilter();
+  if (odgFiles_->exec() != QDialog::Accepted) {
+    // A cancelled use changes neither the filter nor the preset file.
+    odgFiles_->setDirectory(previousFolder);
+    odgFiles_->selectNameFilter(previousFilter);
+    if (!presetFile_.isEmpty()) odgFiles_->selectFile(presetFile_);
+    return;
+  }
+  const QStringList files = odgFiles_->selectedFiles();
+  if (files.isEmpty()) return;
+  presetFile_ = files.first();
+  odgFiles_->selectFile(presetFile_);
+  AddFiles(files);
+}
+
+void TfrmMain::sbnOutFolderClick() {
+  const auto chooser = std::make_unique<TPathDialog>(this);
+  chooser->SetTitle(tr("Please select a folder for converted files"));
+  if (!outputFolder_.isEmpty()) chooser->SetDirectory(outputFolder_);
+  if (!chooser->Execute()) return;
+  const QString folder = chooser->Directory();
+  lblOutFolder_->setText(folder);
+  lblOutFolder_->setToolTip(folder);
+  outputFolder_ = folder;
+}
+
+bool TfrmMain::edtResizeWidthKeyPress(const QKeyEvent& event) const {
+  if (!TypesCharacter(event)) return true;
+  static const QString kAllowed = QStringLiteral("1234567890\b");
+  return event.text().size() == 1 && kAllowed.contains(event.text().at(0));
+}
+
+void TfrmMain::edtResizeWidthChange(QLineEdit* sender) {
+  // Setting "0" comes back here once more and then finds the field filled.
+  if (sender->text().isEmpty()) sender->setText(QStringLiteral("0"));
+}
+
+void TfrmMain::sbnConvertClick() {
+  if (lvwFiles_->topLevelItemCount() == 0) {
+    ShowInformation(tr("The RAW files are not selected."));
+    return;
+  }
+  if (outputFolder_.isEmpty()) {
+    ShowInformation(tr("The output folder is not selected."));
+    return;
+  }
+  // The conversion run under the progress overlay comes here.
+}
+
+void TfrmMain::sbnAboutClick() {
+  // The About box comes here.
+}
+
+void TfrmMain::miDeleteClick() {
+  const QList<QTreeWidgetItem*> selected = lvwFiles_->selectedItems();
+  if (selected.isEmpty()) return;
+  std::unique_ptr<QTreeWidgetItem> removed(
+      lvwFiles_->takeTopLevelItem(lvwFiles_->indexOfTopLevelItem(selected.first())));
+}
+
+void TfrmMain::miClearClick() {
+  lvwFiles_->clear();
+}
+
+void TfrmMain::lvwFilesContextMenu(const QPoint& position) {
+  pmnFiles_->popup(lvwFiles_->viewport()->mapToGlobal(position));
+}
+
+void TfrmMain::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Alt) {
+    event->accept();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress &&
+      (watched == edtResizeWidth_ || watched == edtResizeHeight_)) {
+    return !edtResizeWidthKeyPress(*static_cast<QKeyEvent*>(event));
+  }
+  if (event->type() == QEvent::Resize && watched == Panel1_) {
+    sbnAbout_->move(sbnAbout_->x(), Panel1_->height() - kAboutBottomGap - sbnAbout_->height());
+  }
+  return QWidget::eventFilter(watched, event);
+}
