@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <sstream>
+#include <unordered_map>
+
+#include "BatchRun.h"
 
 namespace {
 
@@ -145,6 +148,18 @@ std::vector<std::string> ParsePathList(const std::string& text) {
   return paths;
 }
 
+std::vector<OutputClash> OutputClashes(const std::vector<std::string>& paths,
+                                       const std::string& outputFolder) {
+  std::vector<OutputClash> clashes;
+  std::unordered_map<std::string, const std::string*> firstInputOf;
+  for (const std::string& path : paths) {
+    std::string output = OutputPathFor(outputFolder, path);
+    const auto [it, isNew] = firstInputOf.try_emplace(output, &path);
+    if (!isNew) clashes.push_back({*it->second, path, std::move(output)});
+  }
+  return clashes;
+}
+
 std::vector<std::string> ShardSlice(std::vector<std::string> paths, Shard shard) {
   std::sort(paths.begin(), paths.end());
   const std::size_t n = paths.size();
@@ -186,7 +201,8 @@ Options:
                            input); blank lines and lines starting with # are ignored
       --shard K/N          convert only slice K of N of the sorted inputs; K counts from 0
                            (0/N to N-1/N), so "--shard $SLURM_ARRAY_TASK_ID/N" fits a job
-                           array submitted with --array=0-(N-1)
+                           array submitted with --array=0-(N-1); refused when two
+                           inputs would give the same output file name
       --dry-run            print what would be converted, and where, and convert nothing
   -h, --help               this text
 

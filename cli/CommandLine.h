@@ -42,6 +42,19 @@ const char* UsageText();
 // surrounding blanks and a carriage return are trimmed.
 std::vector<std::string> ParsePathList(const std::string& text);
 
+// Two inputs that would be written to the same output file.
+struct OutputClash {
+  std::string first;  // the earlier of the two in paths
+  std::string second;
+  std::string output;
+};
+
+// Every input of paths whose output file in outputFolder an earlier input has already. Shards
+// run as separate processes, which could write such a file at the same time, both reporting
+// success for what is in the end one frame.
+std::vector<OutputClash> OutputClashes(const std::vector<std::string>& paths,
+                                       const std::string& outputFolder);
+
 // The slice of paths (sorted first) that shard takes; the shards of one count are disjoint and
 // together hold every path exactly once, their sizes differing by at most one.
 std::vector<std::string> ShardSlice(std::vector<std::string> paths, Shard shard);

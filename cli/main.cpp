@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -65,8 +66,24 @@ bool ExpandInputs(const CliOptions& options, std::vector<std::string>& paths) {
     }
     for (const std::string& path : ParsePathList(text.str())) add(path);
   }
-  if (options.shard) paths = ShardSlice(std::move(paths), *options.shard);
   return ok;
+}
+
+// Reports inputs sharing an output file; true when there are any.
+bool ReportOutputClashes(const std::vector<std::string>& paths, const std::string& outputFolder) {
+  constexpr std::size_t kShown = 10;
+  const std::vector<OutputClash> clashes = OutputClashes(paths, outputFolder);
+  for (std::size_t i = 0; i < std::min(clashes.size(), kShown); ++i) {
+    ReportError(clashes[i].second,
+                "same output file as " + clashes[i].first + " (" + clashes[i].output + ")");
+  }
+  if (clashes.size() > kShown) {
+    std::cerr << "raw2dpx: and " << clashes.size() - kShown << " more inputs like these\n";
+  }
+  if (!clashes.empty()) {
+    std::cerr << "raw2dpx: with --shard every input needs an output file name of its own\n";
+  }
+  return !clashes.empty();
 }
 
 int PrintInfo(const std::vector<std::string>& paths) {
@@ -186,6 +203,11 @@ int main(int argc, char** argv) {
 
   std::vector<std::string> paths;
   const bool inputsOk = ExpandInputs(options, paths);
+  if (options.shard) {
+    // Checked on the whole list: the clashing inputs may fall into different shards.
+    if (!options.info && ReportOutputClashes(paths, options.outputFolder)) return kExitUsage;
+    paths = ShardSlice(std::move(paths), *options.shard);
+  }
   if (options.info) {
     const int status = PrintInfo(paths);
     return inputsOk ? status : kExitFailed;

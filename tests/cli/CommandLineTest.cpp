@@ -3,6 +3,7 @@
 
 #include <set>
 
+#include "BatchRun.h"
 #include "CommandLine.h"
 
 namespace {
@@ -85,5 +86,30 @@ TEST(CommandLineTest, ShardsCoverEveryPathExactlyOnce) {
           << total << " paths in " << count << " shards";
       EXPECT_LE(largest - smallest, 1u);
     }
+  }
+}
+
+TEST(CommandLineTest, FindsInputsSharingAnOutputFile) {
+  struct Row {
+    std::vector<std::string> paths;
+    std::vector<std::string> clashing;  // the later input of each clash, in list order
+  };
+  const Row rows[] = {
+      {{"/a/IMG_1.CR2", "/a/IMG_2.CR2", "/b/IMG_3.CR2"}, {}},
+      {{}, {}},
+      {{"/a/IMG_1.CR2", "/b/IMG_1.CR2"}, {"/b/IMG_1.CR2"}},  // same name, other folder
+      {{"/a/IMG_1.CR2", "/a/IMG_1.NEF"}, {"/a/IMG_1.NEF"}},  // same name, other extension
+      {{"/a/IMG_1.CR2", "/a/IMG_1.CR2"}, {"/a/IMG_1.CR2"}},  // listed twice
+      {{"x/f.cr2", "/a/f.cr2", "f.nef", "/a/g.cr2"}, {"/a/f.cr2", "f.nef"}},
+      {{"/a/IMG_1.CR2", "/a/img_1.cr2"}, {}},  // file names are case-sensitive
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string> clashing;
+    for (const OutputClash& clash : OutputClashes(row.paths, "out")) {
+      clashing.push_back(clash.second);
+      EXPECT_EQ(clash.output, OutputPathFor("out", clash.first));
+      EXPECT_EQ(clash.output, OutputPathFor("out", clash.second));
+    }
+    EXPECT_EQ(clashing, row.clashing) << ::testing::PrintToString(row.paths);
   }
 }
