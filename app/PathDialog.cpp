@@ -1,5 +1,6 @@
 #include "PathDialog.h"
 
+#include <QCoreApplication>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -265,6 +266,11 @@ void TFolderBrowser::SelectFolder(const QString& path) {
   // loop lets the folder model change: nothing may use the index afterwards.
   tvwFolders_->scrollTo(item, QAbstractItemView::PositionAtCenter);
   tvwFolders_->setCurrentIndex(item);
+  ReportSelection();
+}
+
+void TFolderBrowser::ReportSelection() {
+  QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 QString TFolderBrowser::SelectedFolder() const {
@@ -279,7 +285,13 @@ void TFolderBrowser::CurrentChanged(const QModelIndex& current) {
   edtFolder_->setText(shownName_);
   btnOK_->setEnabled(!TypedOrSelectedFolder().isEmpty());
   // The tree may settle on a first item while it opens; only changes after that are reported.
-  if (ready_) Q_EMIT SelectionChanged(path);
+  // Reported from the event loop, not from inside the selection model's own signal: a handler
+  // may open a message window, and the folder model must not change under the selection model
+  // while that is still mid-update.
+  if (ready_) {
+    QMetaObject::invokeMethod(
+        this, [this, path] { Q_EMIT SelectionChanged(path); }, Qt::QueuedConnection);
+  }
 }
 
 QString TFolderBrowser::TypedOrSelectedFolder() const {
@@ -297,6 +309,7 @@ QString TFolderBrowser::TypedOrSelectedFolder() const {
 }
 
 void TFolderBrowser::accept() {
+  ReportSelection();  // a change just before OK is reported while the browser is still open
   const QString folder = TypedOrSelectedFolder();
   if (folder.isEmpty()) return;
   if (!QFileInfo(folder).isDir()) {

@@ -136,6 +136,8 @@ class TFolderBrowser : public QDialog {
  private:
   QModelIndex SourceIndex(const QModelIndex& viewIndex) const;
   void CurrentChanged(const QModelIndex& current);
+  // Delivers selection reports still queued, now that no model signal is under way.
+  void ReportSelection();
   // The folder that the edit field names: the selected one unless the user typed another.
   QString TypedOrSelectedFolder() const;
 
