@@ -93,6 +93,14 @@ class PendingFile {
     if (!committed_ && !tempPath_.empty()) ::unlink(tempPath_.c_str());
   }
 
+  // Gives the file its final size before writing. A file system that is full says so now; and
+  // on ext4 an unnamed file that grows write by write is about ten times slower to fill.
+  void Reserve(std::uint64_t bytes) {
+    if (::fallocate(fd_, 0, 0, static_cast<off_t>(bytes)) == 0) return;
+    if (errno != EOPNOTSUPP && errno != ENOSYS) Fail("Cannot write file", target_, errno);
+    if (::ftruncate(fd_, static_cast<off_t>(bytes)) != 0) Fail("Cannot write file", target_, errno);
+  }
+
   // Writes every byte of the pieces, in order, resuming after short writes.
   void WriteAll(iovec* pieces, int count) {
     while (count > 0) {
@@ -205,6 +213,7 @@ void WriteDpxFile(const std::string& outPath, std::int32_t width, std::int32_t h
   dpx::Header header = dpx::MakeHeader(width, height, transfer, pixelBytes);
 
   PendingFile file(outPath);
+  file.Reserve(header.size() + std::uint64_t{pixelBytes});
   iovec pieces[2] = {{header.data(), header.size()}, {const_cast<void*>(pixels), pixelBytes}};
   file.WriteAll(pieces, pixelBytes > 0 ? 2 : 1);
   file.Commit();
