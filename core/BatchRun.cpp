@@ -19,6 +19,12 @@ std::string OutputPathFor(const std::string& outputFolder, const std::string& in
   return outputFolder + static_cast<char>(fs::path::preferred_separator) + name + ".dpx";
 }
 
+bool OutputFileExists(const std::string& path) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  return fs::exists(status) && !fs::is_directory(status);
+}
+
 struct BatchRun::Shared {
   struct Completion {
     std::size_t index;
@@ -94,8 +100,7 @@ BatchResult BatchRun::Run(BatchObserver& observer) {
       if (mustStop()) break;
     }
 
-    std::error_code ec;
-    if (!overwriteAll && fs::exists(output, ec)) {
+    if (!overwriteAll && OutputFileExists(output)) {
       const OverwriteAnswer answer = observer.AskOverwrite(i, output);
       if (answer == OverwriteAnswer::Cancel) {
         RequestCancel();

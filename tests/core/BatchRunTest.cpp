@@ -192,6 +192,18 @@ TEST_P(BatchRunTest, FailureWhileAQuestionIsOpenStartsNothingMore) {
   EXPECT_EQ(fake->LiveObjects(), 0);
 }
 
+TEST_P(BatchRunTest, FolderInPlaceOfTheOutputIsNoFileToAskAbout) {
+  fs::create_directory(out / "b.dpx");
+  const auto result = RunBatch({"/r/a.cr2", "/r/b.cr2", "/r/c.cr2"});
+  EXPECT_TRUE(observer.questions.empty());
+  ASSERT_EQ(result.failures.size(), 1u);
+  EXPECT_EQ(result.failures[0].index, 1u);
+  EXPECT_EQ(result.failures[0].message.rfind("Cannot create file \"" + (out / "b.dpx").string(), 0),
+            0u)
+      << result.failures[0].message;
+  EXPECT_TRUE(fs::is_directory(out / "b.dpx"));
+}
+
 TEST_P(BatchRunTest, KeepGoingConvertsTheRestAndListsEveryFailure) {
   settings.keepGoing = true;
   fake->FailPath("/r/b.cr2", 0x2C);
