@@ -3,6 +3,7 @@
 // shown in its box, and only then does the program end, with exit code 0.
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 
 #include "AppTestSupport.h"
@@ -91,9 +92,8 @@ void CloseDuringRunTest::programEndsWhenTheRunHasEnded() {
       auto* closer = new QTimer(form);
       closer->setInterval(2);
       QObject::connect(closer, &QTimer::timeout, closer, [&, closer, form] {
-        if (fake->Ops().end() == std::find(fake->Ops().begin(), fake->Ops().end(), "GetImage")) {
-          return;
-        }
+        const std::vector<std::string> ops = fake->Ops();
+        if (std::find(ops.begin(), ops.end(), "GetImage") == ops.end()) return;
         closer->stop();
         closeRefused = !form->close() && form->isVisible();
       });
