@@ -1,8 +1,11 @@
 #include "MainForm.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -15,14 +18,20 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QStyle>
+#include <algorithm>
+#include <exception>
+#include <functional>
 #include <memory>
+#include <thread>
 
+#include "About.h"
 #include "ErrorDisplay.h"
 #include "FileListView.h"
 #include "MessageDialogs.h"
 #include "PathDialog.h"
+#include "ProdInfo.h"
+#include "ProgressPanel.h"
 #include "RawFiles.h"
-#include "RawToDpx.h"
 
 namespace {
 
@@ -69,6 +78,40 @@ bool TypesCharacter(const QKeyEvent& event) {
   return true;
 }
 
+// Carries the batch engine's callbacks, which come on the run's own thread, over to the window's
+// thread: a question waits there for its answer, a finished entry is only announced.
+class TWindowBatchObserver : public BatchObserver {
+ public:
+  using Ask = std::function<OverwriteAnswer(const QString& outputPath)>;
+  using Finished = std::function<void()>;
+
+  TWindowBatchObserver(QObject* windowThread, Ask ask, Finished finished)
+      : windowThread_(windowThread), ask_(std::move(ask)), finished_(std::move(finished)) {}
+
+  OverwriteAnswer AskOverwrite(std::size_t, const std::string& outputPath) override {
+    const QString path = QFile::decodeName(QByteArray::fromStdString(outputPath));
+    OverwriteAnswer answer = OverwriteAnswer::Cancel;
+    QMetaObject::invokeMethod(
+        windowThread_, [&] { answer = ask_(path); }, Qt::BlockingQueuedConnection);
+    return answer;
+  }
+
+  void EntryFinished(std::size_t, EntryOutcome, const BatchFailure*) override {
+    QMetaObject::invokeMethod(windowThread_, finished_, Qt::QueuedConnection);
+  }
+
+ private:
+  QObject* windowThread_;
+  Ask ask_;
+  Finished finished_;
+};
+
+// The error that ends a run: the first failure in list order, as the conversion raised it.
+[[noreturn]] void RaiseFailure(const BatchFailure& failure) {
+  if (failure.code != 0) throw EosError(failure.code);
+  throw Exception(failure.message);
+}
+
 }  // namespace
 
 TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
@@ -99,8 +142,10 @@ void TfrmMain::CreateControls() {
   lvwFiles_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(lvwFiles_, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& position) { lvwFilesContextMenu(position); });
-  connect(lvwFiles_, &TFileListView::PathsDropped, this,
-          [this](const QStringList& paths) { RunCommand([&] { AddPaths(paths); }); });
+  connect(lvwFiles_, &TFileListView::PathsDropped, this, [this](const QStringList& paths) {
+    if (batchRunning_) return;  // the list stays as it is while a batch runs
+    RunCommand([&] { AddPaths(paths); });
+  });
 
   Panel1_ = new QWidget(this);
   Panel1_->setObjectName(QStringLiteral("Panel1"));
@@ -169,8 +214,14 @@ void TfrmMain::CreateControls() {
   cbxColorSpace_->setFocusPolicy(Qt::ClickFocus);
 
   sbnConvert_ = button("sbnConvert", tr("Convert"), {18, 296, 150, 28});
-  connect(sbnConvert_, &QPushButton::clicked, this,
-          [this] { RunCommand([this] { sbnConvertClick(); }); });
+  connect(sbnConvert_, &QPushButton::clicked, this, [this] {
+    RunCommand([this] { sbnConvertClick(); });
+    // A close asked for during the run happens now that the run, and its error box, are over.
+    if (closeRequested_ && !batchRunning_) {
+      closeRequested_ = false;
+      close();
+    }
+  });
 
   // Kept kAboutBottomGap above the panel's bottom edge by eventFilter.
   sbnAbout_ = button("sbnAbout", tr("About..."), {18, 474, 150, 28});
@@ -238,6 +289,7 @@ void TfrmMain::AddPaths(const QStringList& paths) {
 }
 
 void TfrmMain::sbnAddFilesClick() {
+  if (batchRunning_) return;
   const QDir previousFolder = odgFiles_->directory();
   const QString previousFilter = odgFiles_->selectedNameFilter();
   if (odgFiles_->exec() != QDialog::Accepted) {
@@ -277,6 +329,7 @@ void TfrmMain::edtResizeWidthChange(QLineEdit* sender) {
 }
 
 void TfrmMain::sbnConvertClick() {
+  if (batchRunning_) return;
   if (lvwFiles_->topLevelItemCount() == 0) {
     ShowInformation(tr("The RAW files are not selected."));
     return;
@@ -285,14 +338,109 @@ void TfrmMain::sbnConvertClick() {
     ShowInformation(tr("The output folder is not selected."));
     return;
   }
-  // The conversion run under the progress overlay comes here.
+
+  const QStringList entries = FileEntries();
+  std::vector<std::string> inputs;
+  inputs.reserve(entries.size());
+  for (const QString& entry : entries) inputs.push_back(LocalPath(entry));
+  BatchSettings settings;
+  settings.outputFolder = LocalPath(outputFolder_);
+  settings.options = CaptureConvertOptions();
+  settings.jobs = conversionJobs_ > 0 ? conversionJobs_ : SuggestedJobs(LargestListedPixelCount());
+  settings.overwriteAll = false;
+  settings.keepGoing = false;
+
+  // The list, the commands and a close request wait until the overlay is gone again.
+  batchRunning_ = true;
+  const auto idle = qScopeGuard([this] { batchRunning_ = false; });
+  TProgressPanel panel(this);
+  BatchRun run(std::move(inputs), settings);
+
+  // The conversions run on the engine's workers and the engine itself on a thread of its own,
+  // so that this thread keeps the window painted and sees Cancel at once. Whatever the engine
+  // reports reaches this thread through windowThread, in the order it was sent.
+  QObject windowThread;
+  connect(&panel, &TProgressPanel::CancelClicked, &windowThread, [&run] { run.RequestCancel(); });
+  const int count = static_cast<int>(entries.size());
+  int finished = 0;
+  TWindowBatchObserver observer(
+      &windowThread, [this](const QString& outputPath) { return AskOverwrite(outputPath); },
+      [&] {
+        ++finished;
+        // The bar shows what is done; the overlay goes before it would reach 100.
+        if (!panel.SetProgress(std::min(finished, count - 1) * 100 / count)) run.RequestCancel();
+      });
+  panel.SetProgress(0);
+
+  BatchResult result;
+  std::exception_ptr engineError;
+  bool ended = false;
+  std::thread engine([&] {
+    try {
+      result = run.Run(observer);
+    } catch (...) {
+      engineError = std::current_exception();
+    }
+    QMetaObject::invokeMethod(
+        &windowThread, [&ended] { ended = true; }, Qt::QueuedConnection);
+  });
+  // Not a QEventLoop: once the application has been asked to quit, a new event loop would end
+  // at once, and the run has to end first.
+  while (!ended) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  engine.join();
+
+  if (engineError) std::rethrow_exception(engineError);
+  if (!result.failures.empty()) RaiseFailure(result.failures.front());
+}
+
+TConvertOptions TfrmMain::CaptureConvertOptions() const {
+  TConvertOptions options;
+  options.Resize = cbxResizeImages_->isChecked();
+  // Text that is no decimal number reads as 0, and a 0 switches resizing off.
+  options.Width = edtResizeWidth_->text().toInt();
+  options.Height = edtResizeHeight_->text().toInt();
+  if (options.Width == 0 || options.Height == 0) options.Resize = false;
+  options.ColorSpace = static_cast<std::uint8_t>(cbxColorSpace_->currentIndex());
+  return options;
+}
+
+std::int64_t TfrmMain::LargestListedPixelCount() const {
+  std::int64_t largest = 0;
+  for (int i = 0; i < lvwFiles_->topLevelItemCount(); ++i) {
+    // "<width>x<height>", empty when the size could not be read.
+    const QStringList size = lvwFiles_->topLevelItem(i)->text(1).split(u'x');
+    if (size.size() != 2) continue;
+    largest = std::max<std::int64_t>(largest, size[0].toLongLong() * size[1].toLongLong());
+  }
+  return largest;
+}
+
+OverwriteAnswer TfrmMain::AskOverwrite(const QString& outputPath) {
+  // The window has been asked to close: the run ends here, without a question.
+  if (closeRequested_) return OverwriteAnswer::Cancel;
+  const MsgAnswer answer =
+      Confirm(tr("The ") + outputPath + tr(" file is already exist. Overwrite it?"),
+              MsgButton::Yes | MsgButton::No | MsgButton::Cancel | MsgButton::YesToAll);
+  switch (answer) {
+    case MsgAnswer::Yes:
+      return OverwriteAnswer::Yes;
+    case MsgAnswer::No:
+      return OverwriteAnswer::No;
+    case MsgAnswer::YesToAll:
+      return OverwriteAnswer::YesToAll;
+    case MsgAnswer::OK:
+    case MsgAnswer::Cancel:
+      break;
+  }
+  return OverwriteAnswer::Cancel;
 }
 
 void TfrmMain::sbnAboutClick() {
-  // The About box comes here.
+  ShowAboutBox(ProductInfo);
 }
 
 void TfrmMain::miDeleteClick() {
+  if (batchRunning_) return;
   const QList<QTreeWidgetItem*> selected = lvwFiles_->selectedItems();
   if (selected.isEmpty()) return;
   std::unique_ptr<QTreeWidgetItem> removed(
@@ -300,10 +448,12 @@ void TfrmMain::miDeleteClick() {
 }
 
 void TfrmMain::miClearClick() {
+  if (batchRunning_) return;
   lvwFiles_->clear();
 }
 
 void TfrmMain::lvwFilesContextMenu(const QPoint& position) {
+  if (batchRunning_) return;
   pmnFiles_->popup(lvwFiles_->viewport()->mapToGlobal(position));
 }
 
@@ -313,6 +463,17 @@ void TfrmMain::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QWidget::keyPressEvent(event);
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+  if (batchRunning_) {
+    // The run goes on; a question it still has is answered Cancel, and the window closes when
+    // the run has ended.
+    closeRequested_ = true;
+    event->ignore();
+    return;
+  }
+  QWidget::closeEvent(event);
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {

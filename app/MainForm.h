@@ -5,6 +5,10 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <cstdint>
+
+#include "BatchRun.h"
+#include "RawToDpx.h"
 
 class QAction;
 class QCheckBox;
@@ -44,9 +48,15 @@ class TfrmMain : public QWidget {
   // The open-file dialog of Add RAW Files; it lives as long as the window.
   QFileDialog* FileDialog() const { return odgFiles_; }
 
+  // How many conversions Convert runs at once; 0 (the default) lets the largest listed picture
+  // decide: one per core, fewer when the memory would not hold that many.
+  void SetConversionJobs(int jobs) { conversionJobs_ = jobs; }
+
  protected:
   // FormKeyDown: the Alt key alone does nothing when the window itself has the focus.
   void keyPressEvent(QKeyEvent* event) override;
+  // During a batch run the window stays until the run has ended; see sbnConvertClick.
+  void closeEvent(QCloseEvent* event) override;
   // The size fields' digit filter and the side panel's bottom-anchored About button.
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -57,12 +67,19 @@ class TfrmMain : public QWidget {
   bool edtResizeWidthKeyPress(const QKeyEvent& event) const;
   void edtResizeWidthChange(QLineEdit* sender);
   void sbnConvertClick();
+  TConvertOptions CaptureConvertOptions() const;
+  std::int64_t LargestListedPixelCount() const;
+  OverwriteAnswer AskOverwrite(const QString& outputPath);
   void sbnAboutClick();
   void miDeleteClick();
   void miClearClick();
   void lvwFilesContextMenu(const QPoint& position);
 
   QString outputFolder_;
+  int conversionJobs_ = 0;
+  bool batchRunning_ = false;
+  // The window was asked to close while a batch ran: it closes when the run has ended.
+  bool closeRequested_ = false;
   // The first file of the last confirmed Add RAW Files selection.
   QString presetFile_;
 

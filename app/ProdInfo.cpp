@@ -5,7 +5,7 @@ TProductInfo ProductInfo;
 namespace {
 
 // The product has no web site yet; a reserved example domain stands in for it.
-const QString kSiteAddress = QStringLiteral("https://tarn-raw2dpx.example.com");
+const QString kSiteAddress = QStringLiteral("https://tarn.example.org");
 
 }  // namespace
 

@@ -58,8 +58,9 @@ bool ExpandInputs(const CliOptions& options, std::vector<std::string>& paths) {
     } else {
       std::ifstream list(options.listFile);
       if (!list) {
-        ReportError(options.listFile, "cannot read the list: " +
-                                          std::error_code(errno, std::generic_category()).message());
+        ReportError(
+            options.listFile,
+            "cannot read the list: " + std::error_code(errno, std::generic_category()).message());
         return false;
       }
       text << list.rdbuf();
@@ -159,13 +160,11 @@ class TerminalReport : public BatchObserver {
   std::string current_;
 };
 
-int DryRun(const std::vector<std::string>& paths, const CliOptions& options,
-           OverwriteMode mode) {
+int DryRun(const std::vector<std::string>& paths, const CliOptions& options, OverwriteMode mode) {
   for (const std::string& path : paths) {
     const std::string output = OutputPathFor(options.outputFolder, path);
-    std::error_code ec;
     std::cout << path << " -> " << output;
-    if (fs::exists(output, ec)) {
+    if (OutputFileExists(output)) {
       std::cout << (mode == OverwriteMode::Never    ? "  (exists: would be skipped)"
                     : mode == OverwriteMode::Always ? "  (exists: would be replaced)"
                                                     : "  (exists: would ask)");
@@ -215,8 +214,8 @@ int main(int argc, char** argv) {
 
   OverwriteMode mode = options.overwrite;
   if (mode == OverwriteMode::Default) {
-    mode = isatty(STDIN_FILENO) && isatty(STDERR_FILENO) ? OverwriteMode::Ask
-                                                           : OverwriteMode::Never;
+    mode =
+        isatty(STDIN_FILENO) && isatty(STDERR_FILENO) ? OverwriteMode::Ask : OverwriteMode::Never;
   }
   if (options.dryRun) {
     const int status = DryRun(paths, options, mode);

@@ -13,11 +13,16 @@ namespace fs = std::filesystem;
 
 std::string OutputPathFor(const std::string& outputFolder, const std::string& inputPath) {
   const std::size_t nameStart = inputPath.find_last_of(fs::path::preferred_separator);
-  std::string name =
-      nameStart == std::string::npos ? inputPath : inputPath.substr(nameStart + 1);
+  std::string name = nameStart == std::string::npos ? inputPath : inputPath.substr(nameStart + 1);
   const std::size_t dot = name.find_last_of('.');
   if (dot != std::string::npos) name.erase(dot);
   return outputFolder + static_cast<char>(fs::path::preferred_separator) + name + ".dpx";
+}
+
+bool OutputFileExists(const std::string& path) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  return fs::exists(status) && !fs::is_directory(status);
 }
 
 struct BatchRun::Shared {
@@ -95,8 +100,7 @@ BatchResult BatchRun::Run(BatchObserver& observer) {
       if (mustStop()) break;
     }
 
-    std::error_code ec;
-    if (!overwriteAll && fs::exists(output, ec)) {
+    if (!overwriteAll && OutputFileExists(output)) {
       const OverwriteAnswer answer = observer.AskOverwrite(i, output);
       if (answer == OverwriteAnswer::Cancel) {
         RequestCancel();
@@ -109,7 +113,10 @@ BatchResult BatchRun::Run(BatchObserver& observer) {
         continue;
       }
       if (answer == OverwriteAnswer::YesToAll) overwriteAll = true;
-      if (cancel_) break;  // cancelled while the question was open
+      // A cancel or a failure that came while the question was open stops the run here.
+      std::unique_lock lock(shared.mutex);
+      drain(lock);
+      if (mustStop()) break;
     }
 
     {
@@ -151,8 +158,7 @@ BatchResult BatchRun::Run(BatchObserver& observer) {
   std::sort(result.failures.begin(), result.failures.end(),
             [](const BatchFailure& a, const BatchFailure& b) { return a.index < b.index; });
   result.cancelled = cancel_.load();
-  result.seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return result;
 }
 

@@ -33,12 +33,15 @@ struct BatchFailure {
 // The separator is inserted even when the folder already ends with one.
 std::string OutputPathFor(const std::string& outputFolder, const std::string& inputPath);
 
+// Whether the overwrite question applies: something other than a folder is at path.
+bool OutputFileExists(const std::string& path);
+
 struct BatchSettings {
   std::string outputFolder;
   TConvertOptions options;
-  int jobs = 1;              // conversions at once (at least 1)
-  bool overwriteAll = false; // as if "Yes to All" had been answered before the first entry
-  bool keepGoing = false;    // a failed entry does not stop the run
+  int jobs = 1;               // conversions at once (at least 1)
+  bool overwriteAll = false;  // as if "Yes to All" had been answered before the first entry
+  bool keepGoing = false;     // a failed entry does not stop the run
 };
 
 // Callbacks of a run. All of them are called on the thread that called Run, one at a time.
@@ -58,8 +61,8 @@ struct BatchResult {
   std::size_t converted = 0;
   std::size_t skipped = 0;
   std::size_t failed = 0;
-  bool cancelled = false;               // by RequestCancel or a "Cancel" answer
-  std::vector<BatchFailure> failures;   // in list order
+  bool cancelled = false;              // by RequestCancel or a "Cancel" answer
+  std::vector<BatchFailure> failures;  // in list order
   double seconds = 0;
 };
 

@@ -5,7 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache
   libraw-dev libraw-bin libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  xvfb xauth fonts-liberation
+  xvfb xauth fonts-liberation openbox
   openimageio-tools dcraw imagemagick time
   clang libclang-rt-14-dev
 )

@@ -2,6 +2,9 @@
 
 #include <QLabel>
 
+#include "MainForm.h"
+#include "PathDialog.h"
+
 ShownMessage ReadMessageDialog(const TMessageDialog& dialog) {
   ShownMessage shown;
   shown.title = dialog.windowTitle();
@@ -37,3 +40,13 @@ MessageRecorder::MessageRecorder(QString answerButton) {
 }
 
 MessageRecorder::~MessageRecorder() = default;
+
+void ChooseOutputFolder(TfrmMain& form, const QString& folder) {
+  OnNextModal<TFolderBrowser>(
+      [folder](TFolderBrowser& browser) {
+        browser.SelectFolder(folder);
+        browser.accept();
+      },
+      [](const TFolderBrowser& browser) { return browser.IsReady(); });
+  QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("sbnOutFolder")), Qt::LeftButton);
+}

@@ -111,3 +111,8 @@ class MessageRecorder {
 
 // What a message dialog shows, read from its widgets.
 ShownMessage ReadMessageDialog(const TMessageDialog& dialog);
+
+class TfrmMain;
+
+// Chooses the output folder of the main window through its folder chooser, as a user does.
+void ChooseOutputFolder(TfrmMain& form, const QString& folder);

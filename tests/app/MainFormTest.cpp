@@ -97,17 +97,6 @@ void DropOnList(TfrmMain& form, const QStringList& paths) {
   QApplication::sendEvent(target, &drop);
 }
 
-// Chooses the output folder through the folder chooser as a user does.
-void ChooseOutputFolder(TfrmMain& form, const QString& folder) {
-  OnNextModal<TFolderBrowser>(
-      [folder](TFolderBrowser& browser) {
-        browser.SelectFolder(folder);
-        browser.accept();
-      },
-      [](const TFolderBrowser& browser) { return browser.IsReady(); });
-  QTest::mouseClick(Child<QPushButton>(form, "sbnOutFolder"), Qt::LeftButton);
-}
-
 QImage StandardIcon(QStyle::StandardPixmap icon) {
   return QApplication::style()->standardIcon(icon).pixmap(32, 32).toImage();
 }

@@ -2,9 +2,12 @@
 // stopping on cancel and on failure, and the output names.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "BatchRun.h"
 #include "FakeEdsBackend.h"
@@ -22,11 +25,11 @@ TEST(OutputPathForTest, FormsTheDpxNameInTheFolder) {
     const char* expected;
   } rows[] = {
       {"/out", "/raw/IMG_0001.CR2", "/out/IMG_0001.dpx"},
-      {"/out", "/raw/IMG_1", "/out/IMG_1.dpx"},          // no extension: appended
-      {"/out", "/raw.day1/IMG_1", "/out/IMG_1.dpx"},     // a dot in a folder is no extension
-      {"/out", "/raw/a.b.cr2", "/out/a.b.dpx"},          // only the last extension goes
-      {"/out", "IMG_2.nef", "/out/IMG_2.dpx"},           // bare name
-      {"/", "/raw/IMG_3.cr2", "//IMG_3.dpx"},            // separator added after a root too
+      {"/out", "/raw/IMG_1", "/out/IMG_1.dpx"},       // no extension: appended
+      {"/out", "/raw.day1/IMG_1", "/out/IMG_1.dpx"},  // a dot in a folder is no extension
+      {"/out", "/raw/a.b.cr2", "/out/a.b.dpx"},       // only the last extension goes
+      {"/out", "IMG_2.nef", "/out/IMG_2.dpx"},        // bare name
+      {"/", "/raw/IMG_3.cr2", "//IMG_3.dpx"},         // separator added after a root too
       {"/out/", "/raw/IMG_4.cr2", "/out//IMG_4.dpx"},
   };
   for (const auto& row : rows) {
@@ -109,10 +112,9 @@ TEST_P(BatchRunTest, AnswersToTheOverwriteQuestion) {
   EXPECT_EQ(ReadFileBytes(out / "c.dpx"), "old");
   EXPECT_EQ(ReadFileBytes(out / "d.dpx"), "old");
   EXPECT_TRUE(result.cancelled);
-  EXPECT_EQ(result.outcomes, (std::vector<EntryOutcome>{EntryOutcome::Converted,
-                                                         EntryOutcome::Skipped,
-                                                         EntryOutcome::NotStarted,
-                                                         EntryOutcome::NotStarted}));
+  EXPECT_EQ(result.outcomes,
+            (std::vector<EntryOutcome>{EntryOutcome::Converted, EntryOutcome::Skipped,
+                                       EntryOutcome::NotStarted, EntryOutcome::NotStarted}));
 
   // Yes to All: one question for the rest of this run, and the next run asks again.
   observer.questions.clear();
@@ -158,6 +160,48 @@ TEST_P(BatchRunTest, FailureStopsFurtherStartsAndIsReported) {
     }
   }
   EXPECT_EQ(fake->LiveObjects(), 0);
+}
+
+TEST_P(BatchRunTest, FailureWhileAQuestionIsOpenStartsNothingMore) {
+  // a is still developing when b's question comes (with two workers), and fails before the
+  // answer.
+  WriteFileBytes(out / "b.dpx", "old");
+  fake->FailAt("GetPointer", 0x2D);
+  struct WaitingObserver : ScriptedObserver {
+    std::shared_ptr<FakeEdsBackend> fake;
+    OverwriteAnswer AskOverwrite(std::size_t index, const std::string& outputPath) override {
+      const auto failed = [&] {
+        const auto ops = fake->Ops();
+        return std::find(ops.begin(), ops.end(), "Release") != ops.end();
+      };
+      for (int i = 0; i < 500 && !failed(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      // The failure travels from the SDK call to the run's bookkeeping in microseconds.
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      return ScriptedObserver::AskOverwrite(index, outputPath);
+    }
+  } waiting;
+  waiting.fake = fake;
+  const auto result = BatchRun({"/r/a.cr2", "/r/b.cr2", "/r/c.cr2"}, settings).Run(waiting);
+  ASSERT_EQ(result.failures.size(), 1u);
+  EXPECT_EQ(result.failures[0].index, 0u);
+  EXPECT_EQ(ReadFileBytes(out / "b.dpx"), "old");
+  EXPECT_EQ(result.outcomes[1], EntryOutcome::NotStarted);
+  EXPECT_EQ(result.outcomes[2], EntryOutcome::NotStarted);
+  EXPECT_EQ(fake->LiveObjects(), 0);
+}
+
+TEST_P(BatchRunTest, FolderInPlaceOfTheOutputIsNoFileToAskAbout) {
+  fs::create_directory(out / "b.dpx");
+  const auto result = RunBatch({"/r/a.cr2", "/r/b.cr2", "/r/c.cr2"});
+  EXPECT_TRUE(observer.questions.empty());
+  ASSERT_EQ(result.failures.size(), 1u);
+  EXPECT_EQ(result.failures[0].index, 1u);
+  EXPECT_EQ(result.failures[0].message.rfind("Cannot create file \"" + (out / "b.dpx").string(), 0),
+            0u)
+      << result.failures[0].message;
+  EXPECT_TRUE(fs::is_directory(out / "b.dpx"));
 }
 
 TEST_P(BatchRunTest, KeepGoingConvertsTheRestAndListsEveryFailure) {

@@ -4,7 +4,9 @@
 
 namespace {
 enum Kind { kFileStream, kImage, kMemoryStream };
-EdsObject* AsRef(void* object) { return static_cast<EdsObject*>(object); }
+EdsObject* AsRef(void* object) {
+  return static_cast<EdsObject*>(object);
+}
 }  // namespace
 
 void FakeEdsBackend::SetDefaultSize(std::int32_t width, std::int32_t height) {
@@ -72,8 +74,13 @@ FakeEdsBackend::Object* FakeEdsBackend::Find(EdsBaseRef ref, int kind) {
   return it->second.get();
 }
 
+void FakeEdsBackend::OnInitialize(std::function<void()> hook) {
+  onInitialize_ = std::move(hook);
+}
+
 EdsError FakeEdsBackend::InitializeSDK() {
   ++initialized_;
+  if (onInitialize_) onInitialize_();
   std::lock_guard lock(mutex_);
   return Record({"InitializeSDK", {}, {}});
 }

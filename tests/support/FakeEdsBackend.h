@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -17,8 +18,8 @@
 class FakeEdsBackend final : public EdsBackend {
  public:
   struct Call {
-    std::string op;    // "CreateFileStream", "GetImage", ...
-    std::string path;  // file name for CreateFileStream, else empty
+    std::string op;                  // "CreateFileStream", "GetImage", ...
+    std::string path;                // file name for CreateFileStream, else empty
     std::vector<std::int64_t> args;  // numeric arguments in call order (selectors, sizes, ...)
   };
 
@@ -33,6 +34,8 @@ class FakeEdsBackend final : public EdsBackend {
   void SetDevelopDelay(std::chrono::milliseconds delay);
   // Makes GetLength report fewer bytes than were developed.
   void SetShortLength(bool shortLength);
+  // Runs hook inside InitializeSDK (a program under test starts its work from there).
+  void OnInitialize(std::function<void()> hook);
 
   std::vector<Call> Calls() const;
   std::vector<std::string> Ops() const;  // just the op names, in order
@@ -79,6 +82,7 @@ class FakeEdsBackend final : public EdsBackend {
   std::map<EdsObject*, std::unique_ptr<Object>> objects_;
   std::chrono::milliseconds developDelay_{0};
   bool shortLength_ = false;
+  std::function<void()> onInitialize_;
   std::atomic<int> initialized_{0};
   std::atomic<int> terminated_{0};
 };
