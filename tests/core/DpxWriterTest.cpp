@@ -18,6 +18,7 @@
 
 namespace fs = std::filesystem;
 using tarn::test::DataDir;
+using tarn::test::MessageOf;
 using tarn::test::ReadFileBytes;
 using tarn::test::TempDir;
 using tarn::test::WriteFileBytes;
@@ -135,15 +136,6 @@ std::map<std::string, std::string> Snapshot(const fs::path& folder) {
 enum class Run { Here, WithFileSizeLimit, AsUnprivilegedUser };
 
 constexpr char kSkipMarker[] = "SKIP: ";
-
-std::string MessageOf(const std::function<void()>& write) {
-  try {
-    write();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 std::string MessageInChild(Run run, const std::function<void()>& write) {
   int channel[2];

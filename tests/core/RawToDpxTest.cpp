@@ -9,6 +9,7 @@
 #include "TestPaths.h"
 
 namespace fs = std::filesystem;
+using tarn::test::MessageOf;
 using tarn::test::ReadFileBytes;
 using tarn::test::TempDir;
 using tarn::test::WriteFileBytes;
@@ -27,15 +28,6 @@ class RawToDpxTest : public ::testing::Test {
   std::shared_ptr<FakeEdsBackend> fake;
   TempDir dir;
 };
-
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 }  // namespace
 

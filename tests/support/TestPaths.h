@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -25,6 +26,9 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// The message of the exception that action raises, or "(no error)" when it raises none.
+std::string MessageOf(const std::function<void()>& action);
 
 std::string ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes);
