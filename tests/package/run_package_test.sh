@@ -21,6 +21,7 @@ if [ -z "${TARN_PACKAGE_TEST_TIMED:-}" ]; then
 fi
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$root"
 build=$(realpath -m "${1:-$root/build-deb}")
 cache=${TARN_PACKAGE_CACHE:-/var/cache/tarn-package-test}/bookworm-$(dpkg --print-architecture)
 readonly kSuite=bookworm kCacheDays=30
@@ -174,7 +175,7 @@ for binary in /usr/bin/raw2dpx /usr/bin/tarn-raw2dpx "$plugin"; do
   missing=$(in_chroot ldd "$binary" | grep 'not found')
   [ -z "$missing" ] || fail "$binary needs libraries the package does not pull in: $missing"
 done
-in_chroot dpkg -L tarn-raw2dpx | grep -E '\.(desktop|xml|1\.gz)$|/bin/'
+in_chroot dpkg -L tarn-raw2dpx | grep -E '\.(desktop|xml|1\.gz|so)$|/bin/'
 echo "tarn-raw2dpx --version: $(in_chroot tarn-raw2dpx --version)"
 
 step "raw2dpx converts the bundled sample"
@@ -196,7 +197,8 @@ echo "$probe_out"
 grep -q "read as dpx: $kSampleSize" <<<"$probe_out" || fail "the DPX read back with a wrong size"
 
 step "the window comes up offscreen with the sample listed, and closes"
-window_out=$(in_chroot QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=/tmp \
+mkdir -m 700 "$chroot_dir$inside/runtime"
+window_out=$(in_chroot QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$inside/runtime" \
   QT_PLUGIN_PATH="$inside/probe/plugins" QT_QPA_GENERIC_PLUGINS=tarnwindowprobe \
   TARN_PROBE_ENTRIES=1 timeout 300 tarn-raw2dpx "$sample" 2>&1)
 window_status=$?

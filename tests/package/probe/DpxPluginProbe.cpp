@@ -19,6 +19,8 @@ int main(int argc, char** argv) {
   }
   QImageReader reader(QString::fromLocal8Bit(argv[1]));
   reader.setDecideFormatFromContent(true);
+  // Asked before reading: the plugin that recognised the file's content.
+  const QByteArray format = reader.format();
   const QImage image = reader.read();
   if (image.isNull()) {
     std::fprintf(stderr, "tarn-dpx-probe: %s: %s\n", argv[1],
@@ -35,7 +37,7 @@ int main(int argc, char** argv) {
     }
   }
   const double count = double(image.width()) * image.height();
-  std::printf("read as %s: %dx%d, mean RGB %.1f %.1f %.1f\n", reader.format().constData(),
-              image.width(), image.height(), sum[0] / count, sum[1] / count, sum[2] / count);
+  std::printf("read as %s: %dx%d, mean RGB %.1f %.1f %.1f\n", format.constData(), image.width(),
+              image.height(), sum[0] / count, sum[1] / count, sum[2] / count);
   return 0;
 }
