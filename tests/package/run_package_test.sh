@@ -46,9 +46,10 @@ step "building the package in $build"
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 export CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
 export LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
+mkdir -p "$build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_INSTALL_PREFIX=/usr -DBUILD_TESTING=OFF >"$build.configure.log" 2>&1 ||
-  { cat "$build.configure.log"; fail "configuring the package build"; }
+  -DCMAKE_INSTALL_PREFIX=/usr -DBUILD_TESTING=OFF >"$build/configure.log" 2>&1 ||
+  { cat "$build/configure.log"; fail "configuring the package build"; }
 cmake --build "$build" -j "$(nproc)" || fail "building the package"
 rm -f "$build"/tarn-raw2dpx_*.deb
 (cd "$build" && cpack -G DEB >cpack.log 2>&1) || { cat "$build/cpack.log"; fail "cpack"; }
@@ -143,7 +144,8 @@ echo "deb $mirror $kSuite main" >"$chroot_dir/etc/apt/sources.list"
 step "building the probes"
 probes=$build/package-probe
 cmake -S "$root/tests/package/probe" -B "$probes" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  >"$probes.configure.log" 2>&1 || { cat "$probes.configure.log"; fail "configuring the probes"; }
+  >"$build/probe-configure.log" 2>&1 ||
+  { cat "$build/probe-configure.log"; fail "configuring the probes"; }
 cmake --build "$probes" || fail "building the probes"
 
 inside=/root/tarn
