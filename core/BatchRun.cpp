@@ -9,6 +9,8 @@
 #include <set>
 #include <thread>
 
+#include "SystemResources.h"
+
 namespace fs = std::filesystem;
 
 std::string OutputPathFor(const std::string& outputFolder, const std::string& inputPath) {
@@ -162,21 +164,6 @@ BatchResult BatchRun::Run(BatchObserver& observer) {
   return result;
 }
 
-namespace {
-
-std::int64_t AvailableMemoryBytes() {
-  std::ifstream meminfo("/proc/meminfo");
-  std::string key;
-  std::int64_t kilobytes = 0;
-  std::string unit;
-  while (meminfo >> key >> kilobytes >> unit) {
-    if (key == "MemAvailable:") return kilobytes * 1024;
-  }
-  return 0;  // unknown
-}
-
-}  // namespace
-
 std::int64_t EstimatedConversionBytes(std::int64_t pixelCount) {
   // The developer holds the raw mosaic (2 bytes a pixel), its working image (4 channels of 16
   // bits) and its 16-bit RGB result, and we hold the output buffer (6 bytes a pixel): about 22
@@ -187,11 +174,11 @@ std::int64_t EstimatedConversionBytes(std::int64_t pixelCount) {
 }
 
 int SuggestedJobs(std::int64_t pixelCount) {
-  const int cores = std::max(1u, std::thread::hardware_concurrency());
-  const std::int64_t available = AvailableMemoryBytes();
-  if (available <= 0 || pixelCount <= 0) return cores;
+  const int cores = UsableCpuCount();
+  const std::optional<std::int64_t> available = UsableMemoryBytes();
+  if (!available || pixelCount <= 0) return cores;
   // Leave a quarter of what is free to the rest of the system.
-  const std::int64_t budget = available / 4 * 3;
+  const std::int64_t budget = *available / 4 * 3;
   const std::int64_t fits = budget / EstimatedConversionBytes(pixelCount);
   return static_cast<int>(std::clamp<std::int64_t>(fits, 1, cores));
 }
