@@ -7,6 +7,7 @@
 #include <fstream>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 
 #include "SystemResources.h"
@@ -59,9 +60,21 @@ BatchResult BatchRun::Run(BatchObserver& observer) {
   const std::size_t jobs = static_cast<std::size_t>(std::max(1, settings_.jobs));
   bool overwriteAll = settings_.overwriteAll;
   bool stopOnFailure = false;
-  std::vector<std::thread> workers;
+  bool noThread = false;  // a worker could not be started: stop whatever keepGoing says
   std::vector<std::string> outputs(inputs_.size());
   Shared& shared = *shared_;
+  std::vector<std::thread> workers;
+  workers.reserve(inputs_.size());  // so that only the thread itself can fail to start
+  // However Run ends, also by an exception from the observer, the running conversions finish
+  // first: a thread still joinable when its object goes away ends the whole process.
+  struct JoinAll {
+    std::vector<std::thread>& threads;
+    ~JoinAll() {
+      for (std::thread& thread : threads) {
+        if (thread.joinable()) thread.join();
+      }
+    }
+  } joinAll{workers};
 
   // Reports finished conversions to the observer; called with the lock released.
   auto drain = [&](std::unique_lock<std::mutex>& lock) {
@@ -85,7 +98,7 @@ BatchResult BatchRun::Run(BatchObserver& observer) {
       lock.lock();
     }
   };
-  auto mustStop = [&] { return cancel_.load() || stopOnFailure; };
+  auto mustStop = [&] { return cancel_.load() || stopOnFailure || noThread; };
 
   for (std::size_t i = 0; i < inputs_.size(); ++i) {
     const std::string& output = outputs[i] = OutputPathFor(settings_.outputFolder, inputs_[i]);
@@ -127,23 +140,38 @@ BatchResult BatchRun::Run(BatchObserver& observer) {
       shared.runningOutputs.insert(output);
     }
     observer.EntryStarted(i, output);
-    workers.emplace_back([this, i, &shared, &output] {
-      std::optional<BatchFailure> failure;
-      try {
-        ConvertRawToDpx(inputs_[i], output, settings_.options);
-      } catch (const EosError& e) {
-        failure = BatchFailure{i, inputs_[i], e.what(), e.code()};
-      } catch (const std::exception& e) {
-        failure = BatchFailure{i, inputs_[i], e.what(), 0};
-      }
+    try {
+      workers.emplace_back([this, i, &shared, &output] {
+        std::optional<BatchFailure> failure;
+        try {
+          ConvertRawToDpx(inputs_[i], output, settings_.options);
+        } catch (const EosError& e) {
+          failure = BatchFailure{i, inputs_[i], e.what(), e.code()};
+        } catch (const std::exception& e) {
+          failure = BatchFailure{i, inputs_[i], e.what(), 0};
+        }
+        {
+          std::lock_guard lock(shared.mutex);
+          --shared.running;
+          shared.runningOutputs.erase(shared.runningOutputs.find(output));
+          shared.completions.push_back({i, std::move(failure)});
+        }
+        shared.changed.notify_all();
+      });
+    } catch (const std::system_error& e) {
+      // No thread for this entry (the process or user thread limit is reached): the entry
+      // fails with the reason, and the run stops once the running conversions have finished.
       {
         std::lock_guard lock(shared.mutex);
         --shared.running;
         shared.runningOutputs.erase(shared.runningOutputs.find(output));
-        shared.completions.push_back({i, std::move(failure)});
+        shared.completions.push_back(
+            {i, BatchFailure{i, inputs_[i],
+                             std::string("cannot start a conversion thread: ") + e.code().message(),
+                             0}});
       }
-      shared.changed.notify_all();
-    });
+      noThread = true;
+    }
   }
 
   {
