@@ -51,6 +51,11 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
       const rlimit rl{limit, limit};
       setrlimit(RLIMIT_FSIZE, &rl);
     }
+    if (options.processLimit) {
+      const rlim_t limit = static_cast<rlim_t>(*options.processLimit);
+      const rlimit rl{limit, limit};
+      setrlimit(RLIMIT_NPROC, &rl);
+    }
     if (options.runAs) {
       if (setgroups(0, nullptr) != 0 || setgid(*options.runAs) != 0 ||
           setuid(*options.runAs) != 0) {

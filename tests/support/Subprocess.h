@@ -13,10 +13,12 @@ struct ProcessOptions {
   std::optional<uid_t> runAs;              // drop to this user (and its group) before exec
   std::optional<long long> fileSizeLimit;  // RLIMIT_FSIZE in bytes; SIGXFSZ is ignored
   std::string input;                       // standard input
+  // RLIMIT_NPROC: threads and processes the user may have (with runAs; root is not bound)
+  std::optional<long long> processLimit;
 };
 
 struct ProcessResult {
-  int exitCode = -1;   // -1 when killed by a signal
+  int exitCode = -1;  // -1 when killed by a signal
   int signal = 0;
   std::string out;
   std::string err;
