@@ -204,7 +204,7 @@ std::string VersionText() {
 
 const char* UsageText() {
   return R"(Usage: raw2dpx [options] FILE|FOLDER... -o DIR
-       raw2dpx --info FILE|FOLDER...
+  or:  raw2dpx --info FILE|FOLDER...
 
 Converts camera RAW files into 16-bit RGB DPX files, one DPX file per RAW file, named after
 the RAW file with the extension .dpx, in the output folder. A folder stands for the RAW files
