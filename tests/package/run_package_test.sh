@@ -43,12 +43,16 @@ done
 
 # --- the package
 step "building the package in $build"
+# Debian's own build flags, given on the command line so that they also reach a build folder
+# configured before (CMake reads CXXFLAGS and LDFLAGS from the environment only once).
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 export CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
 export LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
 mkdir -p "$build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_INSTALL_PREFIX=/usr -DBUILD_TESTING=OFF >"$build/configure.log" 2>&1 ||
+  -DCMAKE_INSTALL_PREFIX=/usr -DBUILD_TESTING=OFF -DCMAKE_CXX_FLAGS="$CXXFLAGS" \
+  -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS" \
+  -DCMAKE_MODULE_LINKER_FLAGS="$LDFLAGS" >"$build/configure.log" 2>&1 ||
   { cat "$build/configure.log"; fail "configuring the package build"; }
 cmake --build "$build" -j "$(nproc)" || fail "building the package"
 rm -f "$build"/tarn-raw2dpx_*.deb
