@@ -29,12 +29,16 @@ class Cr2DataError : public EosError {
   std::string detail_;
 };
 
+struct FreeDeleter {
+  void operator()(void* p) const noexcept;
+};
+
 // The raw mosaic, row after row, width * height samples.
 struct RawPlane {
   int width = 0;
   int height = 0;
   int bits = 0;  // sample precision: every sample is below 1 << bits
-  std::unique_ptr<std::uint16_t[]> samples;
+  std::unique_ptr<std::uint16_t[], FreeDeleter> samples;
 
   std::uint16_t at(int row, int col) const {
     return samples[static_cast<std::size_t>(row) * width + col];
