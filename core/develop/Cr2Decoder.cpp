@@ -68,7 +68,7 @@ struct IfdEntry {
 // ---------------------------------------------------------------------------------------------
 // Huffman decoding
 
-constexpr int kLookupBits = 11;
+constexpr int kLookupBits = 12;
 // A lookup entry: bits 0-7 the bits to consume, bit 8 "take the slow path", bits 16-31 the
 // difference (fast entries) or the number of difference bits still to read (slow entries with a
 // short code). An entry of kSlow alone marks a code longer than the lookup, or none at all.
@@ -232,22 +232,40 @@ inline int DecodeDiff(BitReader& reader, const HuffmanTable& table) {
     reader.Skip(entry & 0xFF);
     return entry >> 16;
   }
+  if ((entry & 0xFF) != 0) {
+    // A short code with a long difference (1 to 15 bits): common enough to stay inline.
+    reader.Skip(entry & 0xFF);
+    const int diffLength = entry >> 16;
+    const std::uint32_t bits = reader.Peek(diffLength);
+    reader.Skip(diffLength);
+    return Extend(bits, diffLength);
+  }
   return DecodeDiffSlow(reader, table, entry);
 }
 
-// Lays the decoded JPEG rows into the vertical strips of the raw plane: the sample stream fills
-// the first strip top to bottom, then the next. Runs are copied whole, no division per sample.
-class StripWriter {
+// Where the samples of each JPEG row go in the raw plane: the sample stream fills the first
+// vertical strip top to bottom, then the next. A JPEG row becomes a few runs of consecutive
+// samples, found without a division per sample.
+struct Run {
+  std::uint16_t* out;
+  int length;
+};
+
+class StripCursor {
  public:
-  StripWriter(std::uint16_t* out, int rawWidth, int rawHeight, const std::vector<int>& widths)
+  StripCursor(std::uint16_t* out, int rawWidth, int rawHeight, const std::vector<int>& widths)
       : out_(out), rawWidth_(rawWidth), rawHeight_(rawHeight), widths_(widths) {}
 
-  void Put(const std::uint16_t* src, int n) {
+  // The runs of the next n samples; false when any of them is not a multiple of `multiple`
+  // long (a pixel would straddle two runs).
+  bool Next(int n, int multiple, std::vector<Run>& runs) {
+    runs.clear();
+    bool whole = true;
     while (n > 0) {
       const int width = widths_[strip_];
       const int take = std::min(n, width - col_);
-      std::memcpy(out_ + pos_, src, std::size_t(take) * sizeof *src);
-      src += take;
+      runs.push_back({out_ + pos_, take});
+      whole = whole && take % multiple == 0;
       n -= take;
       col_ += take;
       pos_ += take;
@@ -263,6 +281,7 @@ class StripWriter {
         }
       }
     }
+    return whole;
   }
 
  private:
@@ -277,35 +296,53 @@ class StripWriter {
   std::size_t pos_ = 0;
 };
 
-// One scan of C interleaved components, predictor 1: each sample predicted from the one to its
-// left, the first of a row from the first of the row above.
+// Pixels of C interleaved samples, each predicted from the one to its left.
 template <int C>
-void DecodeScan(BitReader& reader, const HuffmanTable* const (&tables)[C], int wide, int high,
-                int bits, std::uint16_t* row, StripWriter& writer) {
-  int above[C];
-  for (int c = 0; c < C; ++c) above[c] = 1 << (bits - 1);
-  for (int y = 0; y < high; ++y) {
-    int left[C];
-    // Any sample outside 0 .. 2^bits - 1 (negative ones included) leaves a high bit here.
-    std::uint32_t seen = 0;
+inline void DecodePixels(BitReader& reader, const HuffmanTable* const (&tables)[C],
+                         std::uint16_t* out, int pixels, int (&left)[C], std::uint32_t& seen) {
+  for (int x = 0; x < pixels; ++x, out += C) {
     for (int c = 0; c < C; ++c) {
-      const int value = above[c] + DecodeDiff(reader, *tables[c]);
-      above[c] = left[c] = value;
-      row[c] = std::uint16_t(value);
+      const int value = left[c] + DecodeDiff(reader, *tables[c]);
+      left[c] = value;
+      out[c] = std::uint16_t(value);
+      // Any sample outside 0 .. 2^bits - 1 (negative ones included) leaves a high bit here.
       seen |= std::uint32_t(value);
     }
-    std::uint16_t* out = row + C;
-    for (int x = 1; x < wide; ++x, out += C) {
-      for (int c = 0; c < C; ++c) {
-        const int value = left[c] + DecodeDiff(reader, *tables[c]);
-        left[c] = value;
-        out[c] = std::uint16_t(value);
-        seen |= std::uint32_t(value);
+  }
+}
+
+// One scan of C interleaved components, predictor 1: the first pixel of a row is predicted from
+// the first of the row above. Rows go straight into the raw plane when its strips cut them at
+// pixel boundaries, else through a row buffer.
+template <int C>
+void DecodeScan(BitReader& reader, const HuffmanTable* const (&tables)[C], int wide, int high,
+                int bits, std::uint16_t* buffer, StripCursor& cursor) {
+  int above[C];
+  for (int c = 0; c < C; ++c) above[c] = 1 << (bits - 1);
+  std::vector<Run> runs;
+  for (int y = 0; y < high; ++y) {
+    int left[C];
+    std::copy(above, above + C, left);
+    std::uint32_t seen = 0;
+    if (cursor.Next(wide * C, C, runs)) {
+      DecodePixels<C>(reader, tables, runs[0].out, 1, left, seen);
+      std::copy(left, left + C, above);
+      DecodePixels<C>(reader, tables, runs[0].out + C, runs[0].length / C - 1, left, seen);
+      for (std::size_t k = 1; k < runs.size(); ++k) {
+        DecodePixels<C>(reader, tables, runs[k].out, runs[k].length / C, left, seen);
+      }
+    } else {
+      DecodePixels<C>(reader, tables, buffer, 1, left, seen);
+      std::copy(left, left + C, above);
+      DecodePixels<C>(reader, tables, buffer + C, wide - 1, left, seen);
+      const std::uint16_t* from = buffer;
+      for (const Run& run : runs) {
+        std::memcpy(run.out, from, std::size_t(run.length) * sizeof *from);
+        from += run.length;
       }
     }
     if ((seen >> bits) != 0) Damaged("sample out of range in JPEG row " + std::to_string(y));
     if (reader.Overrun()) Damaged("compressed data ends in JPEG row " + std::to_string(y));
-    writer.Put(row, wide * C);
   }
 }
 
@@ -555,13 +592,13 @@ void Cr2Image::Decode(std::span<std::uint16_t> out) const {
   }
   std::vector<std::uint16_t> row(std::size_t(jpegWidth_) * components_);
   BitReader reader(entropy_);
-  StripWriter writer(out.data(), rawWidth_, rawHeight_, sliceWidths_);
+  StripCursor cursor(out.data(), rawWidth_, rawHeight_, sliceWidths_);
   if (components_ == 2) {
     const HuffmanTable* const pair[2] = {tables[0], tables[1]};
-    DecodeScan<2>(reader, pair, jpegWidth_, jpegHeight_, bits_, row.data(), writer);
+    DecodeScan<2>(reader, pair, jpegWidth_, jpegHeight_, bits_, row.data(), cursor);
   } else {
     const HuffmanTable* const quad[4] = {tables[0], tables[1], tables[2], tables[3]};
-    DecodeScan<4>(reader, quad, jpegWidth_, jpegHeight_, bits_, row.data(), writer);
+    DecodeScan<4>(reader, quad, jpegWidth_, jpegHeight_, bits_, row.data(), cursor);
   }
 }
 
@@ -577,11 +614,12 @@ std::optional<RawPlane> DecodeCr2(std::span<const std::uint8_t> file) {
   // that to almost nothing.
   constexpr std::size_t kHugePage = std::size_t{2} << 20;
   const std::size_t bytes = image->sampleCount() * sizeof(std::uint16_t);
-  const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-  void* memory = std::aligned_alloc(kHugePage, rounded);
+  const bool huge = bytes >= 4 * kHugePage;
+  const std::size_t rounded = huge ? (bytes + kHugePage - 1) / kHugePage * kHugePage : bytes;
+  void* memory = huge ? std::aligned_alloc(kHugePage, rounded) : std::malloc(bytes);
   if (memory == nullptr) throw std::bad_alloc();
   plane.samples.reset(static_cast<std::uint16_t*>(memory));
-  ::madvise(memory, rounded, MADV_HUGEPAGE);
+  if (huge) ::madvise(memory, rounded, MADV_HUGEPAGE);
   image->Decode({plane.samples.get(), image->sampleCount()});
   return plane;
 }
