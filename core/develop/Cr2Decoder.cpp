@@ -560,10 +560,13 @@ std::optional<Cr2Image> Cr2Image::Parse(std::span<const std::uint8_t> file) {
   if (image.rawWidth_ == 3984) return std::nullopt;
 
   if (slices.present() && slices.count >= 3 && slices.Value(tiff, 0) != 0) {
-    const int n = int(slices.Value(tiff, 0));
-    const std::int64_t width = slices.Value(tiff, 1);
-    const std::int64_t last = slices.Value(tiff, 2);
-    if (width == 0 || last == 0 || n * width + last != image.rawWidth_) return std::nullopt;
+    // Unsigned and at most 32 bits each, so the sum cannot wrap around to the right width.
+    const std::uint64_t n = slices.Value(tiff, 0);
+    const std::uint64_t width = slices.Value(tiff, 1);
+    const std::uint64_t last = slices.Value(tiff, 2);
+    if (width == 0 || last == 0 || n * width + last != std::uint64_t(image.rawWidth_)) {
+      return std::nullopt;
+    }
     image.sliceWidths_.assign(std::size_t(n), int(width));
     image.sliceWidths_.push_back(int(last));
   } else {

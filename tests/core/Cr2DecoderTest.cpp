@@ -354,6 +354,8 @@ const OtherCase kOthers[] = {
        return ChangeSmall([](const tarn::test::Cr2Offsets& at) { return at.frame + 1; },
                           char(0xC0));
      }},
+    {"StripsNotAddingUpToTheWidth",
+     [] { return ChangeSmall([](const tarn::test::Cr2Offsets& at) { return at.strips; }, 9); }},
     {"ThreeComponents",
      [] {
        return ChangeSmall([](const tarn::test::Cr2Offsets& at) { return at.frame + 9; }, char(3));

@@ -230,6 +230,7 @@ Cr2Offsets FindCr2Offsets(const std::string& file) {
     const std::size_t e = at.rawIfd + 2 + 12 * i;
     if (Get16(file, e) == 0x0111) at.strip = Get32(file, e + 8);
     if (Get16(file, e) == 0x0117) length = Get32(file, e + 8);
+    if (Get16(file, e) == 0xC640) at.strips = Get32(file, e + 8);
   }
   std::size_t pos = at.strip + 2;
   for (;;) {

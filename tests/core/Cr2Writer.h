@@ -35,6 +35,7 @@ std::string WriteCr2(const Cr2Layout& layout, const std::vector<std::uint16_t>& 
 // Where the parts of a CR2 written above (or by a camera) begin, for tests that damage them.
 struct Cr2Offsets {
   std::size_t rawIfd = 0;
+  std::size_t strips = 0;      // the three values of tag 0xC640
   std::size_t strip = 0;       // the JPEG's SOI
   std::size_t huffman = 0;     // the first DHT marker
   std::size_t frame = 0;       // the SOF3 marker
