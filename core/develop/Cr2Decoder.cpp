@@ -605,6 +605,23 @@ void Cr2Image::Decode(std::span<std::uint16_t> out) const {
   }
 }
 
+namespace {
+
+// Memory for a buffer that is written whole before it is read, so not cleared first. Faulting in
+// tens of megabytes of fresh 4 KiB pages costs more than decoding into them; big buffers are
+// advised for huge pages, which takes that to almost nothing. Released with FreeDeleter.
+void* AllocateUncleared(std::size_t bytes) {
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  const bool huge = bytes >= 4 * kHugePage;
+  const std::size_t rounded = huge ? (bytes + kHugePage - 1) / kHugePage * kHugePage : bytes;
+  void* memory = huge ? std::aligned_alloc(kHugePage, rounded) : std::malloc(bytes);
+  if (memory == nullptr && bytes != 0) throw std::bad_alloc();
+  if (huge) ::madvise(memory, rounded, MADV_HUGEPAGE);
+  return memory;
+}
+
+}  // namespace
+
 std::optional<RawPlane> DecodeCr2(std::span<const std::uint8_t> file) {
   const std::optional<Cr2Image> image = Cr2Image::Parse(file);
   if (!image) return std::nullopt;
@@ -612,17 +629,8 @@ std::optional<RawPlane> DecodeCr2(std::span<const std::uint8_t> file) {
   plane.width = image->width();
   plane.height = image->height();
   plane.bits = image->bits();
-  // Every sample is written by the decode, so the memory is not cleared first. Faulting in tens
-  // of megabytes of fresh 4 KiB pages costs more than the decode itself here; huge pages take
-  // that to almost nothing.
-  constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  const std::size_t bytes = image->sampleCount() * sizeof(std::uint16_t);
-  const bool huge = bytes >= 4 * kHugePage;
-  const std::size_t rounded = huge ? (bytes + kHugePage - 1) / kHugePage * kHugePage : bytes;
-  void* memory = huge ? std::aligned_alloc(kHugePage, rounded) : std::malloc(bytes);
-  if (memory == nullptr) throw std::bad_alloc();
-  plane.samples.reset(static_cast<std::uint16_t*>(memory));
-  if (huge) ::madvise(memory, rounded, MADV_HUGEPAGE);
+  plane.samples.reset(
+      static_cast<std::uint16_t*>(AllocateUncleared(image->sampleCount() * sizeof(std::uint16_t))));
   image->Decode({plane.samples.get(), image->sampleCount()});
   return plane;
 }
@@ -656,7 +664,8 @@ std::optional<RawPlane> DecodeCr2File(const std::filesystem::path& path) {
     throw EosError(EDS_ERR_FILE_OPEN_ERROR);
   }
   const std::size_t size = std::size_t(info.st_size);
-  auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+  const std::unique_ptr<std::uint8_t[], FreeDeleter> bytes(
+      static_cast<std::uint8_t*>(AllocateUncleared(size)));
   std::size_t done = 0;
   while (done < size) {
     const ssize_t got = ::pread(fd.get(), bytes.get() + done, size - done, off_t(done));
