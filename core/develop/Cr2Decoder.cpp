@@ -83,6 +83,7 @@ int Extend(std::uint32_t bits, int length) {
 // counts must leave room for every code.
 void ValidateHuffman(const Cr2Image::HuffmanSpec& spec) {
   if (spec.symbols.empty()) Damaged("empty Huffman table");
+  if (spec.symbols.size() > 256) Damaged("Huffman table with more than 256 symbols");
   for (std::uint8_t symbol : spec.symbols) {
     if (symbol > 16) Damaged("Huffman table with a difference longer than 16 bits");
   }

@@ -231,6 +231,25 @@ std::string Poke(std::string file, std::size_t at, char value) {
   return file;
 }
 
+// The file with its first Huffman table segment replaced by one holding `payload`.
+std::string WithHuffmanSegment(std::string f, const std::string& payload) {
+  const auto at = FindCr2Offsets(f);
+  const std::size_t oldLength =
+      std::uint8_t(f[at.huffman + 2]) << 8 | std::uint8_t(f[at.huffman + 3]);
+  std::string segment = "\xFF\xC4";
+  segment += char((payload.size() + 2) >> 8);
+  segment += char((payload.size() + 2) & 0xFF);
+  segment += payload;
+  f.replace(at.huffman, 2 + oldLength, segment);
+  // The strip's byte count (third entry of the raw IFD) follows the new length.
+  const std::size_t countAt = at.rawIfd + 2 + 2 * 12 + 8;
+  std::uint32_t count = 0;
+  for (int i = 3; i >= 0; --i) count = count << 8 | std::uint8_t(f[countAt + i]);
+  count = std::uint32_t(count + segment.size() - (2 + oldLength));
+  for (int i = 0; i < 4; ++i) f[countAt + i] = char(count >> (8 * i));
+  return f;
+}
+
 const DamageCase kDamages[] = {
     {"CutInHeader", [](std::string f) { return f.substr(0, 20); }},
     {"CutInRawIfd", [](std::string f) { return f.substr(0, FindCr2Offsets(f).rawIfd + 8); }},
@@ -267,6 +286,14 @@ const DamageCase kDamages[] = {
      [](std::string f) { return Poke(f, FindCr2Offsets(f).huffman + 4, char(0x07)); }},
     {"HuffmanTableLongerThanSegment",
      [](std::string f) { return Poke(f, FindCr2Offsets(f).huffman + 5 + 15, char(100)); }},
+    {"HuffmanTableOfMoreThan256Symbols",
+     [](std::string f) {
+       // 300 codes of 15 and 16 bits: room enough for them, but no table holds that many.
+       std::string payload(1, '\0');
+       payload += std::string(14, '\0') + char(45) + char(255);
+       payload += std::string(300, '\x01');
+       return WithHuffmanSegment(f, payload);
+     }},
     {"NoTableZero",
      [](std::string f) { return Poke(f, FindCr2Offsets(f).huffman + 4, char(0x02)); }},
     {"PrecisionZero", [](std::string f) { return Poke(f, FindCr2Offsets(f).frame + 4, 0); }},
