@@ -300,14 +300,17 @@ class StripCursor {
 // Pixels of C interleaved samples, each predicted from the one to its left.
 template <int C>
 inline void DecodePixels(BitReader& reader, const HuffmanTable* const (&tables)[C],
-                         std::uint16_t* out, int pixels, int (&left)[C], std::uint32_t& seen) {
+                         std::uint16_t* out, int pixels, std::uint32_t (&left)[C],
+                         std::uint32_t& seen) {
   for (int x = 0; x < pixels; ++x, out += C) {
     for (int c = 0; c < C; ++c) {
-      const int value = left[c] + DecodeDiff(reader, *tables[c]);
+      // Unsigned arithmetic: a damaged row wraps without undefined behaviour, and it leaves
+      // the sample range long before it could wrap back into it.
+      const std::uint32_t value = left[c] + std::uint32_t(DecodeDiff(reader, *tables[c]));
       left[c] = value;
       out[c] = std::uint16_t(value);
       // Any sample outside 0 .. 2^bits - 1 (negative ones included) leaves a high bit here.
-      seen |= std::uint32_t(value);
+      seen |= value;
     }
   }
 }
@@ -318,11 +321,11 @@ inline void DecodePixels(BitReader& reader, const HuffmanTable* const (&tables)[
 template <int C>
 void DecodeScan(BitReader& reader, const HuffmanTable* const (&tables)[C], int wide, int high,
                 int bits, std::uint16_t* buffer, StripCursor& cursor) {
-  int above[C];
-  for (int c = 0; c < C; ++c) above[c] = 1 << (bits - 1);
+  std::uint32_t above[C];
+  for (int c = 0; c < C; ++c) above[c] = 1u << (bits - 1);
   std::vector<Run> runs;
   for (int y = 0; y < high; ++y) {
-    int left[C];
+    std::uint32_t left[C];
     std::copy(above, above + C, left);
     std::uint32_t seen = 0;
     if (cursor.Next(wide * C, C, runs)) {
