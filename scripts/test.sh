@@ -21,5 +21,6 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 bash bench/fuzz.sh dpx 60
 bash bench/fuzz.sh sdk 60
+bash bench/fuzz.sh cr2 60
 
 bash tests/package/run_package_test.sh build-deb
