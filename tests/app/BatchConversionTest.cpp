@@ -557,6 +557,9 @@ void BatchConversionTest::sdkFailureOnTheThirdOfFive() {
   QCOMPARE(error.kind, MsgKind::Error);
   QCOMPARE(error.title, QStringLiteral("Tarn RAW to DPX Converter"));
   QCOMPARE(error.text, QStringLiteral("EOS Error: 0000002D."));
+  // Which of the five it was, and why, in words.
+  QCOMPARE(error.informativeText,
+           Raw("c.cr2") + QStringLiteral(": file data corrupt or truncated"));
   QCOMPARE(error.buttons, MsgButtons(MsgButton::OK));
   QVERIFY(overlayGoneFirst);
 
@@ -593,6 +596,8 @@ void BatchConversionTest::folderInPlaceOfAnOutputFile() {
   QVERIFY2(answers.shown.first().text.startsWith(
                QStringLiteral("Cannot create file \"%1\"").arg(Native(Out("a.dpx")))),
            qPrintable(answers.shown.first().text));
+  // The message gives the reason; the second line names the RAW file.
+  QCOMPARE(answers.shown.first().informativeText, Raw("a.cr2"));
   QVERIFY(fs::is_directory(Out("a.dpx")));
   QCOMPARE(State("b.dpx"), QStringLiteral("none"));
 }
@@ -616,18 +621,23 @@ void BatchConversionTest::cancelMidRun() {
   ScriptedAnswers answers;
   int finishedAtClick = -1;
   bool cancelledAtOnce = false;
+  QString buttonAfterClick;
   // Clicked once the bar has moved, that is once a file has finished.
   WhileRunning click(
       form, [&] { return Overlay(form)->findChild<QProgressBar*>()->value() > 0; },
       [&] {
         finishedAtClick = int(OutputFolderEntries().size());
-        QTest::mouseClick(Overlay(form)->findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
+        auto* button = Overlay(form)->findChild<QPushButton*>("btnCancel");
+        QTest::mouseClick(button, Qt::LeftButton);
         cancelledAtOnce = Overlay(form)->Cancelled();
+        buttonAfterClick = button->text() + (button->isEnabled() ? " (enabled)" : " (disabled)");
       });
   Convert(form);
 
   QVERIFY(click.Done());
   QVERIFY(cancelledAtOnce);
+  // While the running files finish, the overlay says that cancelling is under way.
+  QCOMPARE(buttonAfterClick, QStringLiteral("Cancelling... (disabled)"));
   QVERIFY(answers.shown.isEmpty());  // a cancel says nothing
   QCOMPARE(Overlay(form), nullptr);
   // No entry started after the click: those finished and those running then, at most.
