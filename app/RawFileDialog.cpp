@@ -1,10 +1,9 @@
 #include "RawFileDialog.h"
 
-#include <QAbstractItemView>
-#include <QCompleter>
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <algorithm>
 
 namespace {
 
@@ -63,15 +62,4 @@ void TRawFileDialog::accept() {
   // takes every name and shows why a file cannot be read.
   typed_ = typed;
   QDialog::accept();
-}
-
-void TRawFileDialog::done(int result) {
-  // A completion that was still waiting for its folder to be read would otherwise pop up later
-  // over the main window.
-  if (const QLineEdit* field = FileNameField(*this); field != nullptr && field->completer()) {
-    field->completer()->setCompletionPrefix(QString());
-    if (field->completer()->popup() != nullptr) field->completer()->popup()->hide();
-  }
-  if (result != QDialog::Accepted) typed_.clear();
-  QFileDialog::done(result);
 }

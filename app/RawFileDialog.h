@@ -18,7 +18,6 @@ class TRawFileDialog : public QFileDialog {
   static QStringList NamesInField(const QString& text);
 
   void accept() override;
-  void done(int result) override;
 
  private:
   // The typed names as full paths: relative ones in the dialog's folder, "~" the home folder.

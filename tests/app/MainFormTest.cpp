@@ -4,16 +4,13 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCompleter>
 #include <QFileDialog>
-#include <QFileSystemModel>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QStyle>
 #include <QTreeWidget>
 #include <QUrl>
@@ -107,19 +104,6 @@ bool ActiveFileDialog(const QFileDialog& dialog) {
   return QApplication::activeWindow() == &dialog;
 }
 
-// Types text into a file dialog's name field and presses Enter, as a user does: while the
-// completion list is up, it takes the keys (and hands them on to the field); Esc closes it.
-void TypeAndPressEnter(QLineEdit& name, const QString& text) {
-  name.setFocus();
-  const auto keyTarget = [&name]() -> QWidget* {
-    QWidget* popup = QApplication::activePopupWidget();
-    return popup != nullptr ? popup : &name;
-  };
-  for (const QChar character : text) QTest::keyClick(keyTarget(), character.toLatin1());
-  if (keyTarget() != &name) QTest::keyClick(keyTarget(), Qt::Key_Escape);
-  QTest::keyClick(&name, Qt::Key_Return);
-}
-
 QImage StandardIcon(QStyle::StandardPixmap icon) {
   return QApplication::style()->standardIcon(icon).pixmap(32, 32).toImage();
 }
@@ -162,7 +146,6 @@ class MainFormTest : public QObject {
   void fileDialogRemembersAConfirmedUseOnly();
   void typedNamesAreAddedInTheOrderNamed_data();
   void typedNamesAreAddedInTheOrderNamed();
-  void completionPopupGoesWithTheDialog();
 
  private:
   std::unique_ptr<ScopedFakeSdk> sdk_;
@@ -929,37 +912,6 @@ void MainFormTest::typedNamesAreAddedInTheOrderNamed() {
   }
   // The next use starts with the first file named.
   QCOMPARE(form.FileDialog()->selectedFiles(), QStringList{expected.first()});
-}
-
-// The completion list waits for its folder to be read; a quick Enter closes the dialog before
-// that, and the list must not pop up afterwards over the main window.
-void MainFormTest::completionPopupGoesWithTheDialog() {
-  const std::filesystem::path sub = temp_->path() / "card";
-  std::filesystem::create_directories(sub);
-  tarn::test::WriteFileBytes(sub / "IMG_0001.CR2", "raw");
-  tarn::test::WriteFileBytes(sub / "IMG_0002.CR2", "raw");
-  TfrmMain form;
-  ShowAndActivate(form);
-  QFileDialog* dialog = form.FileDialog();
-  dialog->setOption(QFileDialog::DontUseNativeDialog);
-  dialog->setDirectory(Native(temp_->path()));
-  auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-  QVERIFY(name != nullptr && name->completer() != nullptr);
-  auto* model = dialog->findChild<QFileSystemModel*>();
-  QVERIFY(model != nullptr);
-  QSignalSpy loaded(model, &QFileSystemModel::directoryLoaded);
-
-  OnNextModal<QFileDialog>(
-      [&](QFileDialog&) { TypeAndPressEnter(*name, QStringLiteral("card/IMG_0001.CR2")); },
-      ActiveFileDialog);
-  QTest::mouseClick(Child<QPushButton>(form, "sbnAddFiles"), Qt::LeftButton);
-  QCOMPARE(form.FileEntries().size(), 1);
-
-  // Until the folder has been read and the completion would have come up.
-  QTRY_VERIFY(std::any_of(loaded.begin(), loaded.end(), [&](const QList<QVariant>& signal) {
-    return signal.first().toString() == Native(sub);
-  }));
-  QVERIFY(!name->completer()->popup()->isVisible());
 }
 
 TARN_APP_TEST_MAIN(MainFormTest)
