@@ -1,5 +1,6 @@
 #include "Application.h"
 
+#include <QSettings>
 #include <QTimer>
 #include <QtPlugin>
 #include <cstdio>
@@ -14,7 +15,24 @@
 // The DPX format lives in the program itself; its registration step decides when it answers.
 Q_IMPORT_PLUGIN(TDpxImagePlugin)
 
+namespace {
+
+// Every start is the same: Qt's own settings (the file dialog keeps its history, last folder and
+// view state in QtProject.conf) are looked for, and written, under a path that can hold no file,
+// so nothing is read from an earlier run and nothing is left for the next.
+void KeepNoSettings() {
+  static const QString kNowhere = QStringLiteral("/dev/null");
+  for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat}) {
+    for (const QSettings::Scope scope : {QSettings::UserScope, QSettings::SystemScope}) {
+      QSettings::setPath(format, scope, kNowhere);
+    }
+  }
+}
+
+}  // namespace
+
 TTarnApplication::TTarnApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  KeepNoSettings();
   setApplicationName(QStringLiteral("tarn-raw2dpx"));
   setApplicationVersion(QStringLiteral(TARN_VERSION));
   setDesktopFileName(QStringLiteral("tarn-raw2dpx"));
@@ -25,7 +43,7 @@ bool TTarnApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (const std::exception& error) {
-    ShowErrorMessage(QString::fromUtf8(error.what()));
+    ShowError(error);
     return false;
   }
 }

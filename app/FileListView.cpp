@@ -33,7 +33,8 @@ TFileListView::TFileListView(QWidget* parent) : QTreeWidget(parent) {
   setSortingEnabled(false);
   setFrameShape(QFrame::NoFrame);
   setFocusPolicy(Qt::StrongFocus);
-  setTextElideMode(Qt::ElideNone);
+  // In a narrow list the file name, at the end of the path, is what tells entries apart.
+  setTextElideMode(Qt::ElideMiddle);
 
   // "File Name" always takes what "Size" leaves of the list's width.
   QHeaderView* columns = header();

@@ -31,6 +31,7 @@
 #include "PathDialog.h"
 #include "ProdInfo.h"
 #include "ProgressPanel.h"
+#include "RawFileDialog.h"
 #include "RawFiles.h"
 
 namespace {
@@ -106,10 +107,16 @@ class TWindowBatchObserver : public BatchObserver {
   Finished finished_;
 };
 
-// The error that ends a run: the first failure in list order, as the conversion raised it.
+// The error that ends a run: the first failure in list order, as the conversion raised it, with
+// the file it is about.
 [[noreturn]] void RaiseFailure(const BatchFailure& failure) {
-  if (failure.code != 0) throw EosError(failure.code);
-  throw Exception(failure.message);
+  const QString input = QFile::decodeName(QByteArray::fromStdString(failure.input));
+  try {
+    if (failure.code != 0) throw EosError(failure.code);
+    throw Exception(failure.message);
+  } catch (const Exception&) {
+    RaiseForFile(input);
+  }
 }
 
 }  // namespace
@@ -243,7 +250,7 @@ void TfrmMain::CreateControls() {
   miClear_->setObjectName(QStringLiteral("miClear"));
   connect(miClear_, &QAction::triggered, this, [this] { RunCommand([this] { miClearClick(); }); });
 
-  odgFiles_ = new QFileDialog(this);
+  odgFiles_ = new TRawFileDialog(this);
   odgFiles_->setObjectName(QStringLiteral("odgFiles"));
   odgFiles_->setAcceptMode(QFileDialog::AcceptOpen);
   odgFiles_->setFileMode(QFileDialog::ExistingFiles);
@@ -251,6 +258,10 @@ void TfrmMain::CreateControls() {
   // alone would hide every one of them.
   odgFiles_->setNameFilters({tr("Canon RAW Files (*.cr2 *.CR2)"), tr("All Files (*)")});
   odgFiles_->selectNameFilter(odgFiles_->nameFilters().first());
+}
+
+QFileDialog* TfrmMain::FileDialog() const {
+  return odgFiles_;
 }
 
 QStringList TfrmMain::FileEntries() const {
@@ -269,7 +280,12 @@ void TfrmMain::AddFiles(const QStringList& paths) {
     const QString fullPath = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
     // The list owns its items.
     auto* entry = new QTreeWidgetItem(lvwFiles_, QStringList{fullPath});
-    const TRawImageSize size = GetRawImageSize(LocalPath(fullPath));
+    TRawImageSize size;
+    try {
+      size = GetRawImageSize(LocalPath(fullPath));
+    } catch (const Exception&) {
+      RaiseForFile(fullPath);
+    }
     entry->setText(1, QStringLiteral("%1x%2").arg(size.Width).arg(size.Height));
   }
 }
@@ -299,7 +315,7 @@ void TfrmMain::sbnAddFilesClick() {
     if (!presetFile_.isEmpty()) odgFiles_->selectFile(presetFile_);
     return;
   }
-  const QStringList files = odgFiles_->selectedFiles();
+  const QStringList files = odgFiles_->ChosenFiles();
   if (files.isEmpty()) return;
   presetFile_ = files.first();
   odgFiles_->selectFile(presetFile_);
@@ -445,6 +461,9 @@ void TfrmMain::miDeleteClick() {
   if (selected.isEmpty()) return;
   std::unique_ptr<QTreeWidgetItem> removed(
       lvwFiles_->takeTopLevelItem(lvwFiles_->indexOfTopLevelItem(selected.first())));
+  // The view moves the selection to a neighbour of the removed entry; left there, every further
+  // Delete would remove one more entry that the user never chose.
+  lvwFiles_->selectionModel()->clear();
 }
 
 void TfrmMain::miClearClick() {

@@ -19,6 +19,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class TFileListView;
+class TRawFileDialog;
 
 class TfrmMain : public QWidget {
   Q_OBJECT
@@ -46,7 +47,7 @@ class TfrmMain : public QWidget {
   void AddPaths(const QStringList& paths);
 
   // The open-file dialog of Add RAW Files; it lives as long as the window.
-  QFileDialog* FileDialog() const { return odgFiles_; }
+  QFileDialog* FileDialog() const;
 
   // How many conversions Convert runs at once; 0 (the default) lets the largest listed picture
   // decide: one per core, fewer when the memory would not hold that many.
@@ -99,5 +100,5 @@ class TfrmMain : public QWidget {
   QMenu* pmnFiles_ = nullptr;
   QAction* miDelete_ = nullptr;
   QAction* miClear_ = nullptr;
-  QFileDialog* odgFiles_ = nullptr;
+  TRawFileDialog* odgFiles_ = nullptr;
 };

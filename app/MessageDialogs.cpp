@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpacerItem>
 #include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -76,6 +77,14 @@ int MessageWidth(const QLabel& label, int halfScreen) {
   return std::min(wrapped.width() + 1, screenLimit);
 }
 
+// How wide a window has to be for its title to show whole: window managers draw titles in a
+// bold face, and the frame's icon and buttons share the bar with it.
+int TitleWidth(const QString& title, const QFont& font) {
+  QFont bold = font;
+  bold.setBold(true);
+  return QFontMetrics(bold).horizontalAdvance(title) + TMessageDialog::kTitleBarAllowance;
+}
+
 }  // namespace
 
 QString ApplicationTitle() {
@@ -122,14 +131,43 @@ TMessageDialog::TMessageDialog(const MessageRequest& request, QWidget* parent) :
     body->addWidget(iconLabel, 0, Qt::AlignTop);
   }
 
-  auto* message = new QLabel(request.text, this);
-  message->setObjectName(QStringLiteral("lblMessage"));
-  message->setTextFormat(Qt::PlainText);
-  message->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  message->setWordWrap(true);
+  const auto textLabel = [this](const char* name, const QString& text) {
+    auto* label = new QLabel(text, this);
+    label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setWordWrap(true);
+    return label;
+  };
   const int halfScreen = ScreenFor(parent)->availableGeometry().width() / 2;
-  message->setFixedWidth(MessageWidth(*message, halfScreen));
-  body->addWidget(message, 1, Qt::AlignVCenter);
+  auto* message = textLabel("lblMessage", request.text);
+  QLabel* informative = nullptr;
+  if (!request.informativeText.isEmpty()) {
+    informative = textLabel("lblInformative", request.informativeText);
+    QFont smaller = informative->font();
+    if (smaller.pixelSize() > 0) {
+      smaller.setPixelSize(std::max(1, smaller.pixelSize() * 5 / 6));
+    } else {
+      smaller.setPointSizeF(smaller.pointSizeF() * 5 / 6);
+    }
+    informative->setFont(smaller);
+  }
+  int columnWidth = MessageWidth(*message, halfScreen);
+  if (informative != nullptr) {
+    columnWidth = std::max(columnWidth, MessageWidth(*informative, halfScreen));
+  }
+  message->setFixedWidth(columnWidth);
+  if (informative == nullptr) {
+    body->addWidget(message, 1, Qt::AlignVCenter);
+  } else {
+    informative->setFixedWidth(columnWidth);
+    auto* column = new QVBoxLayout;
+    column->setSpacing(6);
+    column->addWidget(message);
+    column->addWidget(informative);
+    body->addLayout(column, 1);
+    body->setAlignment(column, Qt::AlignVCenter);
+  }
 
   auto* row = new QHBoxLayout;
   row->addStretch(1);
@@ -146,6 +184,9 @@ TMessageDialog::TMessageDialog(const MessageRequest& request, QWidget* parent) :
   row->addStretch(1);
   top->addSpacing(6);
   top->addLayout(row);
+  // Takes no height; only keeps the box wide enough for its title.
+  top->addItem(new QSpacerItem(TitleWidth(request.title, font()), 0, QSizePolicy::Fixed,
+                               QSizePolicy::Fixed));
 
   const auto has = [&](MsgButton b) { return request.buttons.testFlag(b); };
   escapeAnswer_ = has(MsgButton::Cancel) ? MsgAnswer::Cancel
@@ -199,8 +240,9 @@ void TMessageDialog::Finish(MsgAnswer answer) {
   done(QDialog::Accepted);
 }
 
-MsgAnswer MessageDlg(const QString& text, MsgKind kind, MsgButtons buttons) {
-  const MessageRequest request{kind, TitleFor(kind), text, buttons};
+MsgAnswer MessageDlg(const QString& text, MsgKind kind, MsgButtons buttons,
+                     const QString& informativeText) {
+  const MessageRequest request{kind, TitleFor(kind), text, buttons, informativeText};
   if (AnswerHook()) return AnswerHook()(request);
 
   QWidget* parent = DialogParent();

@@ -30,10 +30,13 @@ struct MessageRequest {
   QString title;
   QString text;
   MsgButtons buttons;
+  // A second, smaller line below the message (which file, and why); none when empty.
+  QString informativeText = {};
 };
 
 // Shows the dialog modally, centred on the screen, and returns the answer.
-MsgAnswer MessageDlg(const QString& text, MsgKind kind, MsgButtons buttons);
+MsgAnswer MessageDlg(const QString& text, MsgKind kind, MsgButtons buttons,
+                     const QString& informativeText = QString());
 
 // The "Information" dialog with one "OK" button.
 void ShowInformation(const QString& text);
@@ -61,6 +64,10 @@ class ScopedMessageAnswers {
 class TMessageDialog : public QDialog {
   Q_OBJECT
  public:
+  // Room for the frame's own icon and buttons beside the title, so that the window manager
+  // shows the whole title.
+  static constexpr int kTitleBarAllowance = 120;
+
   TMessageDialog(const MessageRequest& request, QWidget* parent);
 
   MsgAnswer Answer() const { return answer_; }

@@ -62,5 +62,9 @@ bool TProgressPanel::SetProgress(int position) {
 void TProgressPanel::btnCancelClick() {
   if (cancelled_) return;
   cancelled_ = true;
+  // The files already under way still take their time; the button says so until the overlay
+  // goes.
+  btnCancel_->setEnabled(false);
+  btnCancel_->setText(tr("Cancelling..."));
   Q_EMIT CancelClicked();
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Draws the screenshots in docs/screenshots/ on an X server (Xvfb): the main window with three
 # RAW files listed and an output folder chosen (main-window.png), and with the real RAW
-# developer the progress overlay mid-run (batch-progress.png), the overwrite question
-# (overwrite-question.png) and the About box (about-box.png).
+# developer the progress overlay mid-run (batch-progress.png) and just after Cancel
+# (batch-cancelling.png), the overwrite question (overwrite-question.png), the About box
+# (about-box.png) and the error box of a file that is no RAW file (error-box.png).
 # Usage: scripts/screenshot.sh [build folder]
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -26,15 +26,19 @@ T* Child(const QWidget& form, const char* name) {
   return child;
 }
 
-// Shows the box for info and runs inspect while it is up; the box is closed afterwards with its
-// Close button unless inspect closed it.
+// Shows the box for info and runs inspect once the application has made it the active window
+// (the keyboard focus exists only there, and the platform activates a new window when it gets
+// round to it);
+// the box is closed afterwards with its Close button unless inspect closed it.
 void ShowAndInspect(const TProductInfo& info, std::function<void(TAboutForm&)> inspect) {
   bool inspected = false;
-  OnNextModal<TAboutForm>([&](TAboutForm& form) {
-    inspected = true;
-    inspect(form);
-    if (form.isVisible()) Child<QPushButton>(form, "btnClose")->click();
-  });
+  OnNextModal<TAboutForm>(
+      [&](TAboutForm& form) {
+        inspected = true;
+        inspect(form);
+        if (form.isVisible()) Child<QPushButton>(form, "btnClose")->click();
+      },
+      [](const TAboutForm& form) { return QApplication::activeWindow() == &form; });
   ShowAboutBox(info);
   QVERIFY(inspected);
 }

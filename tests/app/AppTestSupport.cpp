@@ -11,6 +11,10 @@ ShownMessage ReadMessageDialog(const TMessageDialog& dialog) {
   if (const auto* text = dialog.findChild<QLabel*>(QStringLiteral("lblMessage"))) {
     shown.text = text->text();
   }
+  if (const auto* informative = dialog.findChild<QLabel*>(QStringLiteral("lblInformative"))) {
+    shown.informativeText = informative->text();
+  }
+  shown.size = dialog.size();
   if (const auto* icon = dialog.findChild<QLabel*>(QStringLiteral("imgIcon"))) {
     shown.icon = icon->pixmap().toImage();
   }

@@ -87,10 +87,12 @@ void OnNextModal(std::function<void(Dialog&)> action,
 struct ShownMessage {
   QString title;
   QString text;
-  QStringList buttons;  // captions, left to right
+  QString informativeText;  // the smaller second line; empty when the dialog has none
+  QStringList buttons;      // captions, left to right
   QString defaultButton;
   QImage icon;  // null when the dialog has none
   bool applicationModal = false;
+  QSize size;  // of the dialog, frame excluded
 };
 
 // While alive, answers every message dialog that comes up by pressing the button with the given

@@ -125,6 +125,29 @@ class WhileRunning {
   bool done_ = false;
 };
 
+// Records the positions of the run's progress bar from the moment the overlay shows, before the
+// first file can finish (a poll of the running batch may come too late to see the first).
+class BarRecorder : public QObject {
+ public:
+  BarRecorder() { qApp->installEventFilter(this); }
+  ~BarRecorder() override { qApp->removeEventFilter(this); }
+
+  int first = -1;    // the position the overlay showed with
+  QList<int> shown;  // every later position, once each
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::Show || first >= 0) return false;
+    auto* overlay = qobject_cast<TProgressPanel*>(watched);
+    auto* bar = overlay != nullptr ? overlay->findChild<QProgressBar*>() : nullptr;
+    if (bar == nullptr) return false;
+    first = bar->value();
+    connect(bar, &QProgressBar::valueChanged, this, [this](int value) {
+      if (shown.isEmpty() || shown.last() != value) shown.append(value);
+    });
+    return false;
+  }
+};
+
 int Count(const std::vector<std::string>& ops, const std::string& op) {
   return static_cast<int>(std::count(ops.begin(), ops.end(), op));
 }
@@ -514,20 +537,10 @@ void BatchConversionTest::progressFollowsFinishedFiles() {
   Prepare(form, names);
   form.SetConversionJobs(jobs);
 
-  QList<int> shown;
-  int first = -1;
-  WhileRunning watch(
-      form, [] { return true; },
-      [&] {
-        auto* bar = Overlay(form)->findChild<QProgressBar*>();
-        first = bar->value();
-        QObject::connect(bar, &QProgressBar::valueChanged, bar, [&](int value) {
-          if (shown.isEmpty() || shown.last() != value) shown.append(value);
-        });
-      });
+  BarRecorder bar;
   Convert(form);
-  QCOMPARE(first, 0);
-  QCOMPARE(shown, positions);
+  QCOMPARE(bar.first, 0);
+  QCOMPARE(bar.shown, positions);
 }
 
 void BatchConversionTest::sdkFailureOnTheThirdOfFive_data() {
@@ -557,6 +570,9 @@ void BatchConversionTest::sdkFailureOnTheThirdOfFive() {
   QCOMPARE(error.kind, MsgKind::Error);
   QCOMPARE(error.title, QStringLiteral("Tarn RAW to DPX Converter"));
   QCOMPARE(error.text, QStringLiteral("EOS Error: 0000002D."));
+  // Which of the five it was, and why, in words.
+  QCOMPARE(error.informativeText,
+           Raw("c.cr2") + QStringLiteral(": file data corrupt or truncated"));
   QCOMPARE(error.buttons, MsgButtons(MsgButton::OK));
   QVERIFY(overlayGoneFirst);
 
@@ -593,6 +609,8 @@ void BatchConversionTest::folderInPlaceOfAnOutputFile() {
   QVERIFY2(answers.shown.first().text.startsWith(
                QStringLiteral("Cannot create file \"%1\"").arg(Native(Out("a.dpx")))),
            qPrintable(answers.shown.first().text));
+  // The message gives the reason; the second line names the RAW file.
+  QCOMPARE(answers.shown.first().informativeText, Raw("a.cr2"));
   QVERIFY(fs::is_directory(Out("a.dpx")));
   QCOMPARE(State("b.dpx"), QStringLiteral("none"));
 }
@@ -616,18 +634,23 @@ void BatchConversionTest::cancelMidRun() {
   ScriptedAnswers answers;
   int finishedAtClick = -1;
   bool cancelledAtOnce = false;
+  QString buttonAfterClick;
   // Clicked once the bar has moved, that is once a file has finished.
   WhileRunning click(
       form, [&] { return Overlay(form)->findChild<QProgressBar*>()->value() > 0; },
       [&] {
         finishedAtClick = int(OutputFolderEntries().size());
-        QTest::mouseClick(Overlay(form)->findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
+        auto* button = Overlay(form)->findChild<QPushButton*>("btnCancel");
+        QTest::mouseClick(button, Qt::LeftButton);
         cancelledAtOnce = Overlay(form)->Cancelled();
+        buttonAfterClick = button->text() + (button->isEnabled() ? " (enabled)" : " (disabled)");
       });
   Convert(form);
 
   QVERIFY(click.Done());
   QVERIFY(cancelledAtOnce);
+  // While the running files finish, the overlay says that cancelling is under way.
+  QCOMPARE(buttonAfterClick, QStringLiteral("Cancelling... (disabled)"));
   QVERIFY(answers.shown.isEmpty());  // a cancel says nothing
   QCOMPARE(Overlay(form), nullptr);
   // No entry started after the click: those finished and those running then, at most.

@@ -1,7 +1,8 @@
 // Draws the batch run as a user sees it, with the real RAW developer: the progress overlay
-// mid-run, the overwrite question over the covered window, and the About box. Saves
-// batch-progress.png, overwrite-question.png and about-box.png into the folder given:
-// tarn_batch_screenshots <folder>. Run by scripts/screenshot.sh under Xvfb.
+// mid-run and just after Cancel, the overwrite question over the covered window, the About box
+// and the error box of a file that is no RAW file. Saves batch-progress.png,
+// batch-cancelling.png, overwrite-question.png, about-box.png and error-box.png into the folder
+// given: tarn_batch_screenshots <folder>. Run by scripts/screenshot.sh under Xvfb.
 #include <QDir>
 #include <QProgressBar>
 #include <QScreen>
@@ -10,6 +11,7 @@
 
 #include "About.h"
 #include "AppTestSupport.h"
+#include "ErrorDisplay.h"
 #include "MainForm.h"
 #include "ProgressPanel.h"
 #include "TestPaths.h"
@@ -99,7 +101,12 @@ int main(int argc, char** argv) {
       [&] {
         QTest::qWait(100);
         saved &= Save(Screen(form.frameGeometry()), folder + QStringLiteral("/batch-progress.png"));
-        form.findChild<TProgressPanel*>()->findChild<QPushButton*>()->click();
+        auto* overlay = form.findChild<TProgressPanel*>();
+        overlay->findChild<QPushButton*>()->click();
+        // Drawn at once: the run cannot end before this thread's loop runs again.
+        overlay->repaint();
+        saved &=
+            Save(Screen(form.frameGeometry()), folder + QStringLiteral("/batch-cancelling.png"));
       });
   convert->click();
 
@@ -125,5 +132,17 @@ int main(int argc, char** argv) {
     about.accept();
   });
   form.findChild<QPushButton*>(QStringLiteral("sbnAbout"))->click();
+
+  // A file that is no RAW file: the error box names it and says why.
+  const QString notRaw = rawFolder + QStringLiteral("/IMG_0109.CR2");
+  QFile::remove(notRaw);
+  QFile::copy(QString::fromStdString((data / "raw" / "not-a-raw.cr2").string()), notRaw);
+  OnNextModal<TMessageDialog>([&](TMessageDialog& box) {
+    QTest::qWait(200);
+    const QRect area = form.frameGeometry().united(box.frameGeometry());
+    saved &= Save(Screen(area), folder + QStringLiteral("/error-box.png"));
+    box.accept();
+  });
+  RunCommand([&] { form.AddFiles({notRaw}); });
   return saved ? 0 : 1;
 }

@@ -97,6 +97,13 @@ void DropOnList(TfrmMain& form, const QStringList& paths) {
   QApplication::sendEvent(target, &drop);
 }
 
+// A file dialog that the application has made the active window: only there does its name field
+// have the keyboard focus, and without it the dialog replaces the typed names with the files
+// selected in its view whenever its folder reader selects them.
+bool ActiveFileDialog(const QFileDialog& dialog) {
+  return QApplication::activeWindow() == &dialog;
+}
+
 QImage StandardIcon(QStyle::StandardPixmap icon) {
   return QApplication::style()->standardIcon(icon).pixmap(32, 32).toImage();
 }
@@ -128,6 +135,7 @@ class MainFormTest : public QObject {
   void deleteAndClear();
   void contextMenu();
   void selectionShownOnlyWithFocus();
+  void narrowListKeepsTheFileNamesReadable();
   void outputFolderLabelAndTooltip();
   void longOutputFolderIsCutOffInTheLabel();
   void convertNeedsFilesAndFolder_data();
@@ -136,6 +144,8 @@ class MainFormTest : public QObject {
   void rawFilterMatchesUpperCaseNames_data();
   void rawFilterMatchesUpperCaseNames();
   void fileDialogRemembersAConfirmedUseOnly();
+  void typedNamesAreAddedInTheOrderNamed_data();
+  void typedNamesAreAddedInTheOrderNamed();
 
  private:
   std::unique_ptr<ScopedFakeSdk> sdk_;
@@ -258,16 +268,16 @@ void MainFormTest::layoutFollowsTheWindowSize() {
   TfrmMain form;
   ShowAndActivate(form);
   form.resize(client);
-  QApplication::processEvents();
-  const QSize actual = form.size().expandedTo(TfrmMain::kMinimumClientSize);
-  QCOMPARE(form.size(), actual);
+  const QSize actual = client.expandedTo(TfrmMain::kMinimumClientSize);
+  QTRY_COMPARE(form.size(), actual);
 
   const auto* panel = Child<QWidget>(form, "Panel1");
   const auto* list = Child<QTreeWidget>(form, "lvwFiles");
-  QCOMPARE(panel->geometry(), QRect(actual.width() - 185, 0, 185, actual.height()));
-  QCOMPARE(list->geometry(), QRect(0, 0, actual.width() - 185, actual.height()));
+  QTRY_COMPARE(panel->geometry(), QRect(actual.width() - 185, 0, 185, actual.height()));
+  QTRY_COMPARE(list->geometry(), QRect(0, 0, actual.width() - 185, actual.height()));
   QCOMPARE(list->header()->sectionSize(1), 100);
-  QCOMPARE(list->header()->sectionSize(0), list->viewport()->width() - 100);
+  // The header lays its sections out for the new width when its own pending layout runs.
+  QTRY_COMPARE(list->header()->sectionSize(0), list->viewport()->width() - 100);
 
   const auto* about = Child<QPushButton>(form, "sbnAbout");
   QCOMPARE(about->geometry(), QRect(18, actual.height() - 14 - 28, 150, 28));
@@ -515,27 +525,38 @@ void MainFormTest::deleteAndClear_data() {
   QTest::addColumn<int>("entries");
   QTest::addColumn<int>("selected");  // -1: none
   QTest::addColumn<QString>("action");
+  QTest::addColumn<int>("times");
   QTest::addColumn<QStringList>("remaining");
 
   QTest::newRow("Delete from List removes the selected entry")
-      << 3 << 1 << "miDelete" << QStringList{"0.cr2", "2.cr2"};
+      << 3 << 1 << "miDelete" << 1 << QStringList{"0.cr2", "2.cr2"};
   QTest::newRow("Delete from List without a selection")
-      << 3 << -1 << "miDelete" << QStringList{"0.cr2", "1.cr2", "2.cr2"};
-  QTest::newRow("Delete from List on an empty list") << 0 << -1 << "miDelete" << QStringList{};
-  QTest::newRow("Clear List") << 3 << 1 << "miClear" << QStringList{};
-  QTest::newRow("Clear List on an empty list") << 0 << -1 << "miClear" << QStringList{};
+      << 3 << -1 << "miDelete" << 1 << QStringList{"0.cr2", "1.cr2", "2.cr2"};
+  QTest::newRow("Delete from List on an empty list") << 0 << -1 << "miDelete" << 1 << QStringList{};
+  QTest::newRow("Clear List") << 3 << 1 << "miClear" << 1 << QStringList{};
+  QTest::newRow("Clear List on an empty list") << 0 << -1 << "miClear" << 1 << QStringList{};
   QTest::newRow("Delete key in the list")
-      << 3 << 0 << "Delete in list" << QStringList{"1.cr2", "2.cr2"};
+      << 3 << 0 << "Delete in list" << 1 << QStringList{"1.cr2", "2.cr2"};
   QTest::newRow("Delete key in the list, last entry")
-      << 3 << 2 << "Delete in list" << QStringList{"0.cr2", "1.cr2"};
+      << 3 << 2 << "Delete in list" << 1 << QStringList{"0.cr2", "1.cr2"};
   QTest::newRow("Delete key in a size field edits the field")
-      << 3 << 0 << "Delete in field" << QStringList{"0.cr2", "1.cr2", "2.cr2"};
+      << 3 << 0 << "Delete in field" << 1 << QStringList{"0.cr2", "1.cr2", "2.cr2"};
+  // The view selects a neighbour of the removed entry; a further Delete must not take it too.
+  QTest::newRow("Delete key twice removes the chosen entry only")
+      << 3 << 1 << "Delete in list" << 2 << QStringList{"0.cr2", "2.cr2"};
+  QTest::newRow("Delete key three times from the first entry")
+      << 3 << 0 << "Delete in list" << 3 << QStringList{"1.cr2", "2.cr2"};
+  QTest::newRow("Delete key twice on the last entry")
+      << 3 << 2 << "Delete in list" << 2 << QStringList{"0.cr2", "1.cr2"};
+  QTest::newRow("Delete from List twice removes the chosen entry only")
+      << 3 << 1 << "miDelete" << 2 << QStringList{"0.cr2", "2.cr2"};
 }
 
 void MainFormTest::deleteAndClear() {
   QFETCH(int, entries);
   QFETCH(int, selected);
   QFETCH(QString, action);
+  QFETCH(int, times);
   QFETCH(QStringList, remaining);
 
   TfrmMain form;
@@ -548,21 +569,27 @@ void MainFormTest::deleteAndClear() {
   if (selected >= 0) list->setCurrentItem(list->topLevelItem(selected));
 
   auto* width = Child<QLineEdit>(form, "edtResizeWidth");
-  if (action == "Delete in list") {
-    list->setFocus();
-    QTest::keyClick(list, Qt::Key_Delete);
-  } else if (action == "Delete in field") {
-    QTest::mouseClick(width, Qt::LeftButton);
-    width->home(false);
-    QTest::keyClick(width, Qt::Key_Delete);
-    QCOMPARE(width->text(), QStringLiteral("920"));
-  } else {
-    form.findChild<QAction*>(action)->trigger();
+  for (int i = 0; i < times; ++i) {
+    if (action == "Delete in list") {
+      list->setFocus();
+      QTest::keyClick(list, Qt::Key_Delete);
+    } else if (action == "Delete in field") {
+      QTest::mouseClick(width, Qt::LeftButton);
+      width->home(false);
+      QTest::keyClick(width, Qt::Key_Delete);
+      QCOMPARE(width->text(), QStringLiteral("920"));
+    } else {
+      form.findChild<QAction*>(action)->trigger();
+    }
   }
 
   QStringList names;
   for (const QString& entry : form.FileEntries()) names.append(QFileInfo(entry).fileName());
   QCOMPARE(names, remaining);
+  // After a removal nothing is selected.
+  if (remaining.size() < entries && !remaining.isEmpty()) {
+    QVERIFY(list->selectedItems().isEmpty());
+  }
 }
 
 void MainFormTest::contextMenu() {
@@ -613,6 +640,30 @@ void MainFormTest::selectionShownOnlyWithFocus() {
   QVERIFY(entry->isSelected());
   const QColor unfocused = list->viewport()->grab().toImage().pixelColor(background);
   QCOMPARE(unfocused, base);
+}
+
+// Entries of one deep folder differ only at their end; a caption cut off at the right edge would
+// show every one of them alike.
+void MainFormTest::narrowListKeepsTheFileNamesReadable() {
+  const std::filesystem::path folder =
+      temp_->path() / "a folder with a long name" / "and another long one" / "RAW";
+  const QStringList paths = {Native(folder / "IMG_0001.CR2"), Native(folder / "IMG_0002.CR2")};
+  TfrmMain form;
+  ShowAndActivate(form);
+  form.resize(TfrmMain::kMinimumClientSize);
+  auto* list = Child<QTreeWidget>(form, "lvwFiles");
+  QTRY_COMPARE(list->width(), TfrmMain::kMinimumClientSize.width() - TfrmMain::kPanelWidth);
+  form.AddFiles(paths);
+  QVERIFY(list->fontMetrics().horizontalAdvance(paths.first()) > list->header()->sectionSize(0));
+
+  const QImage drawn = list->viewport()->grab().toImage();
+  const auto caption = [&](int row) {
+    QRect area = list->visualItemRect(list->topLevelItem(row));
+    area.setWidth(list->header()->sectionSize(0));
+    return drawn.copy(area);
+  };
+  QVERIFY(caption(0) != caption(1));
+  QCOMPARE(form.FileEntries(), paths);  // the entries keep their whole paths
 }
 
 void MainFormTest::outputFolderLabelAndTooltip() {
@@ -778,6 +829,89 @@ void MainFormTest::fileDialogRemembersAConfirmedUseOnly() {
   QCOMPARE(dialog->selectedNameFilter(), QStringLiteral("All Files (*)"));
   QCOMPARE(dialog->directory().absolutePath(), Native(temp_->path()));
   QCOMPARE(dialog->selectedFiles(), QStringList{second});
+}
+
+void MainFormTest::typedNamesAreAddedInTheOrderNamed_data() {
+  QTest::addColumn<QString>("typed");          // "<dir>" stands for the dialog's folder
+  QTest::addColumn<QStringList>("entries");    // file names, in list order
+  QTest::addColumn<QStringList>("sizeTexts");  // the Size cells
+  QTest::addColumn<QString>("errorDetails");   // the error box's second line; empty: no box
+
+  // The folder holds eos-350d-small.cr2, canon-powershot-s40.crw and nikon-d1.nef; the "Canon
+  // RAW Files" filter shows the first only.
+  QTest::newRow("names the filter hides")
+      << R"("eos-350d-small.cr2" "canon-powershot-s40.crw" "nikon-d1.nef")"
+      << QStringList{"eos-350d-small.cr2", "canon-powershot-s40.crw", "nikon-d1.nef"}
+      << QStringList{"3474x2314", "2272x1704", "2000x1312"} << "";
+  QTest::newRow("the order named, not the folder's")
+      << R"("nikon-d1.nef" "eos-350d-small.cr2")"
+      << QStringList{"nikon-d1.nef", "eos-350d-small.cr2"} << QStringList{"2000x1312", "3474x2314"}
+      << "";
+  QTest::newRow("one name without quotes")
+      << "canon-powershot-s40.crw" << QStringList{"canon-powershot-s40.crw"}
+      << QStringList{"2272x1704"} << "";
+  QTest::newRow("a full path") << "<dir>/nikon-d1.nef" << QStringList{"nikon-d1.nef"}
+                               << QStringList{"2000x1312"} << "";
+  // As for any file that cannot be read: the entry stays without a size, the files after it
+  // are not added, and the error names it.
+  QTest::newRow("a file that does not exist")
+      << R"("eos-350d-small.cr2" "IMG_9999.CR2" "nikon-d1.nef")"
+      << QStringList{"eos-350d-small.cr2", "IMG_9999.CR2"} << QStringList{"3474x2314", ""}
+      << "<dir>/IMG_9999.CR2: file not found";
+}
+
+// The names typed into the file dialog and confirmed with Enter.
+void MainFormTest::typedNamesAreAddedInTheOrderNamed() {
+  QFETCH(QString, typed);
+  QFETCH(QStringList, entries);
+  QFETCH(QStringList, sizeTexts);
+  QFETCH(QString, errorDetails);
+
+  const QString folder = Native(temp_->path());
+  const QList<std::pair<const char*, QSize>> files = {{"eos-350d-small.cr2", {3474, 2314}},
+                                                      {"canon-powershot-s40.crw", {2272, 1704}},
+                                                      {"nikon-d1.nef", {2000, 1312}}};
+  for (const auto& [name, size] : files) {
+    tarn::test::WriteFileBytes(temp_->path() / name, "raw");
+    sdk_->fake->SetSize((temp_->path() / name).string(), size.width(), size.height());
+  }
+  sdk_->fake->FailPath((temp_->path() / "IMG_9999.CR2").string(), EDS_ERR_FILE_NOT_FOUND);
+  typed.replace("<dir>", folder);
+  errorDetails.replace("<dir>", folder);
+
+  TfrmMain form;
+  ShowAndActivate(form);
+  form.FileDialog()->setOption(QFileDialog::DontUseNativeDialog);
+  form.FileDialog()->setDirectory(folder);
+  bool filterWasCanon = false;
+  OnNextModal<QFileDialog>(
+      [&](QFileDialog& shown) {
+        filterWasCanon = shown.selectedNameFilter().startsWith(QStringLiteral("Canon RAW Files"));
+        auto* name = shown.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        // The names as the field holds them once typed (typing itself brings up the completion
+        // list, whose timing is the folder reader's).
+        name->setFocus();
+        name->setText(typed);
+        QTest::keyClick(name, Qt::Key_Return);
+      },
+      ActiveFileDialog);
+  MessageRecorder messages;
+  QTest::mouseClick(Child<QPushButton>(form, "sbnAddFiles"), Qt::LeftButton);
+  QVERIFY(filterWasCanon);
+
+  QStringList expected;
+  for (const QString& name : entries) expected.append(folder + u'/' + name);
+  QCOMPARE(form.FileEntries(), expected);
+  QCOMPARE(SizeTexts(form), sizeTexts);
+  if (errorDetails.isEmpty()) {
+    QCOMPARE(messages.Shown().size(), 0);
+  } else {
+    QCOMPARE(messages.Shown().size(), 1);
+    QCOMPARE(messages.Shown().first().text, QStringLiteral("EOS Error: 00000022."));
+    QCOMPARE(messages.Shown().first().informativeText, errorDetails);
+  }
+  // The next use starts with the first file named.
+  QCOMPARE(form.FileDialog()->selectedFiles(), QStringList{expected.first()});
 }
 
 TARN_APP_TEST_MAIN(MainFormTest)

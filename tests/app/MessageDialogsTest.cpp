@@ -46,6 +46,10 @@ class MessageDialogsTest : public QObject {
   void errorDisplayText_data();
   void errorDisplayText();
   void errorBox();
+  void errorBoxNamesTheFile_data();
+  void errorBoxNamesTheFile();
+  void boxIsWideEnoughForItsTitle_data();
+  void boxIsWideEnoughForItsTitle();
   void escapingErrorIsShownAndTheLoopGoesOn();
 };
 
@@ -235,6 +239,94 @@ void MessageDialogsTest::errorBox() {
   QCOMPARE(shown.buttons, QStringList{"OK"});
   QCOMPARE(shown.icon, StandardIcon(QStyle::SP_MessageBoxCritical));
   QVERIFY(shown.applicationModal);
+}
+
+void MessageDialogsTest::errorBoxNamesTheFile_data() {
+  QTest::addColumn<QString>("raised");  // "sdk" (with its code), "message" or "sdk twice"
+  QTest::addColumn<QString>("file");    // the file named with the error; empty: none
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<QString>("informative");
+
+  QTest::newRow("SDK failure: the file and the reason in words")
+      << "sdk"
+      << "/raw/IMG_0042.CR2"
+      << "EOS Error: 0000002C."
+      << "/raw/IMG_0042.CR2: not a RAW file that can be read";
+  QTest::newRow("a failure in words: the file alone")
+      << "message"
+      << "/raw/IMG_0043.CR2"
+      << "Cannot create file \"/out/IMG_0043.dpx\". No space left on device."
+      << "/raw/IMG_0043.CR2";
+  QTest::newRow("the first file named stays")
+      << "sdk twice"
+      << "/raw/IMG_0044.CR2"
+      << "EOS Error: 0000002C."
+      << "/raw/IMG_0044.CR2: not a RAW file that can be read";
+  QTest::newRow("no file: no second line") << "sdk"
+                                           << ""
+                                           << "EOS Error: 0000002C."
+                                           << "";
+}
+
+void MessageDialogsTest::errorBoxNamesTheFile() {
+  QFETCH(QString, raised);
+  QFETCH(QString, file);
+  QFETCH(QString, text);
+  QFETCH(QString, informative);
+
+  const auto fail = [&] {
+    if (raised == "message") {
+      throw Exception("Cannot create file \"/out/IMG_0043.dpx\". No space left on device");
+    }
+    throw EosError(0x2C);
+  };
+  // As a command names the file it was working on when an error passes.
+  const auto raiseFor = [](const QString& path, const auto& work) {
+    try {
+      work();
+    } catch (const Exception&) {
+      RaiseForFile(path);
+    }
+  };
+  MessageRecorder recorder;
+  RunCommand([&] {
+    if (file.isEmpty()) fail();
+    if (raised == "sdk twice") {
+      raiseFor(QStringLiteral("/raw/elsewhere.CR2"), [&] { raiseFor(file, fail); });
+    }
+    raiseFor(file, fail);
+  });
+  QCOMPARE(recorder.Shown().size(), 1);
+  const ShownMessage& shown = recorder.Shown().first();
+  QCOMPARE(shown.text, text);
+  QCOMPARE(shown.informativeText, informative);
+  QCOMPARE(shown.title, QStringLiteral("Tarn RAW to DPX Converter"));
+  QCOMPARE(shown.buttons, QStringList{"OK"});
+}
+
+void MessageDialogsTest::boxIsWideEnoughForItsTitle_data() {
+  QTest::addColumn<MsgKind>("kind");
+  QTest::addColumn<QString>("text");
+  QTest::newRow("error box, short message") << MsgKind::Error << "EOS Error: 0000002C.";
+  QTest::newRow("information, short message") << MsgKind::Information << "Done.";
+  QTest::newRow("error box, empty message") << MsgKind::Error << "";
+}
+
+// Window managers shorten a title that does not fit beside the frame's buttons ("Tarn R...
+// verter"); a title bar's face is bold and its buttons take about 100 pixels.
+void MessageDialogsTest::boxIsWideEnoughForItsTitle() {
+  QFETCH(MsgKind, kind);
+  QFETCH(QString, text);
+  MessageRecorder recorder;
+  MessageDlg(text, kind, MsgButton::OK);
+  QCOMPARE(recorder.Shown().size(), 1);
+  const ShownMessage& shown = recorder.Shown().first();
+  QFont bold = QApplication::font();
+  bold.setBold(true);
+  const int titleWidth = QFontMetrics(bold).horizontalAdvance(shown.title);
+  QVERIFY2(
+      shown.size.width() >= titleWidth + 100,
+      qPrintable(QStringLiteral("%1 for a title %2 wide").arg(shown.size.width()).arg(titleWidth)));
 }
 
 void MessageDialogsTest::escapingErrorIsShownAndTheLoopGoesOn() {

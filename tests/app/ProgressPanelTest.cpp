@@ -146,6 +146,10 @@ void ProgressPanelTest::setProgressBeforeAndAfterCancel() {
   QTest::mouseClick(CancelButton(panel), Qt::LeftButton);
   QVERIFY(panel.Cancelled());
   QCOMPARE(clicked.count(), 1);
+  // The files under way still take their time: the button says that cancelling is under way.
+  QVERIFY(!CancelButton(panel)->isEnabled());
+  QCOMPARE(CancelButton(panel)->text(), QStringLiteral("Cancelling..."));
+  QCOMPARE(CancelButton(panel)->geometry(), QRect(162, 180, 75, 25));
   // The bar still moves; only the answer changes.
   QVERIFY(!panel.SetProgress(70));
   QCOMPARE(Bar(panel)->value(), 70);
@@ -156,7 +160,7 @@ void ProgressPanelTest::setProgressBeforeAndAfterCancel() {
   QCOMPARE(clicked.count(), 1);
   QVERIFY(!panel.SetProgress(99));
   QCOMPARE(Bar(panel)->value(), 99);
-  QVERIFY(CancelButton(panel)->isEnabled());
+  QCOMPARE(CancelButton(panel)->text(), QStringLiteral("Cancelling..."));
   QVERIFY(panel.isVisible());
 }
 
@@ -227,8 +231,7 @@ void ProgressPanelTest::layoutHeldWhileUpAndRedoneForTheNewSize() {
   const QRect barBefore = Bar(*panel)->geometry();
   const QRect buttonBefore = CancelButton(*panel)->geometry();
   form.resize(1000, 600);
-  QApplication::processEvents();
-  QCOMPARE(form.size(), QSize(1000, 600));
+  QTRY_COMPARE(form.size(), QSize(1000, 600));
   // Everything keeps its size and place; the gained area shows the window's background.
   QCOMPARE(list->geometry(), QRect(0, 0, 669, 516));
   QCOMPARE(panel1->geometry(), QRect(669, 0, 185, 516));
@@ -244,8 +247,7 @@ void ProgressPanelTest::layoutHeldWhileUpAndRedoneForTheNewSize() {
 
   // The layout follows the window again.
   form.resize(900, 500);
-  QApplication::processEvents();
-  QCOMPARE(list->geometry(), QRect(0, 0, 715, 500));
+  QTRY_COMPARE(list->geometry(), QRect(0, 0, 715, 500));
 }
 
 void ProgressPanelTest::focusStaysWhereItWas() {
@@ -257,8 +259,12 @@ void ProgressPanelTest::focusStaysWhereItWas() {
   QApplication::processEvents();
   QCOMPARE(QApplication::focusWidget(), list);
   QCOMPARE(CancelButton(panel)->focusPolicy(), Qt::ClickFocus);
-  QTest::mouseClick(CancelButton(panel), Qt::LeftButton);
+  QTest::mousePress(CancelButton(panel), Qt::LeftButton);
   QCOMPARE(QApplication::focusWidget(), CancelButton(panel));
+  // Once clicked the button is disabled, and the focus goes back to the list.
+  QTest::mouseRelease(CancelButton(panel), Qt::LeftButton);
+  QVERIFY(panel.Cancelled());
+  QCOMPARE(QApplication::focusWidget(), list);
 }
 
 TARN_APP_TEST_MAIN(ProgressPanelTest)
