@@ -27,10 +27,12 @@ void PutR32(Header& h, std::size_t offset, float value) {
   PutU32(h, offset, bits);
 }
 
-// Fixed-length text, cut to leave at least one terminating zero byte.
-void PutText(Header& h, std::size_t offset, std::size_t size, const std::string& text) {
+// Fixed-length text, cut to leave at least one terminating zero byte for readers that expect
+// one. A date with its time zone fills its 24 bytes exactly, which the format allows.
+void PutText(Header& h, std::size_t offset, std::size_t size, const std::string& text,
+             bool mayFill = false) {
   std::memset(&h[offset], 0, size);
-  std::memcpy(&h[offset], text.data(), std::min(text.size(), size - 1));
+  std::memcpy(&h[offset], text.data(), std::min(text.size(), mayFill ? size : size - 1));
 }
 
 std::string FileName(const std::string& path) {
@@ -94,7 +96,7 @@ void AddFrameInfo(Header& h, const TFrameInfo& frame, const std::string& creatio
   }
 
   PutText(h, kOffImageFileName, 100, frame.outputName);
-  PutText(h, kOffCreationTime, 24, creationTime);
+  PutText(h, kOffCreationTime, 24, creationTime, true);
   PutText(h, kOffCreator, 100, kCreatorName);
   PutText(h, kOffSourceFileName, 100, FileName(frame.sourceFile));
   if (frame.camera.captureTime) {

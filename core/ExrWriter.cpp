@@ -10,6 +10,7 @@
 #include <ImfStandardAttributes.h>
 #include <ImfStringAttribute.h>
 #include <ImfTimeCode.h>
+#include <half.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -99,6 +100,43 @@ void AddFrameAttributes(Imf::Header& header, const TFrameInfo& frame) {
   }
 }
 
+float SampleValue(std::uint16_t value) {
+  return value * (1.0f / 65535.0f);
+}
+float SampleValue(float value) {
+  return value;
+}
+
+// Converts and writes the picture a strip of rows at a time, so that the converted copy stays
+// small whatever the picture's size.
+template <typename Sample>
+void WriteStrips(Imf::OutputFile& output, std::int32_t width, std::int32_t height,
+                 RgbSamples samples, Imf::PixelType type) {
+  const std::size_t rowSamples = static_cast<std::size_t>(width) * 3;
+  constexpr std::int32_t kStripRows = 64;
+  std::vector<Sample> strip;
+  for (std::int32_t y = 0; y < height; y += kStripRows) {
+    const std::int32_t rows = std::min(kStripRows, height - y);
+    const std::size_t first = static_cast<std::size_t>(y) * rowSamples;
+    strip.resize(rowSamples * static_cast<std::size_t>(rows));
+    for (std::size_t i = 0; i < strip.size(); ++i) {
+      strip[i] = static_cast<Sample>(samples.u16 != nullptr ? SampleValue(samples.u16[first + i])
+                                                            : SampleValue(samples.f32[first + i]));
+    }
+    // The frame buffer is addressed by absolute row: its origin lies y rows before the strip.
+    char* origin =
+        reinterpret_cast<char*>(strip.data()) - static_cast<std::ptrdiff_t>(first * sizeof(Sample));
+    Imf::FrameBuffer buffer;
+    const char* channels[] = {"R", "G", "B"};
+    for (int c = 0; c < 3; ++c) {
+      buffer.insert(channels[c], Imf::Slice(type, origin + c * sizeof(Sample), 3 * sizeof(Sample),
+                                            rowSamples * sizeof(Sample)));
+    }
+    output.setFrameBuffer(buffer);
+    output.writePixels(rows);
+  }
+}
+
 }  // namespace
 
 void WriteExrFile(const std::string& outPath, std::int32_t width, std::int32_t height,
@@ -120,32 +158,10 @@ void WriteExrFile(const std::string& outPath, std::int32_t width, std::int32_t h
     if (frame != nullptr) AddFrameAttributes(header, *frame);
 
     Imf::OutputFile output(stream, header, 1);
-    const std::size_t rowSamples = static_cast<std::size_t>(width) * 3;
-    constexpr std::int32_t kStripRows = 64;
-    std::vector<float> strip;
-    for (std::int32_t y = 0; y < height; y += kStripRows) {
-      const std::int32_t rows = std::min(kStripRows, height - y);
-      const float* base = samples.f32 + static_cast<std::size_t>(y) * rowSamples;
-      if (samples.u16 != nullptr) {
-        // OpenEXR converts float to half itself; 16-bit integers it does not take.
-        strip.resize(rowSamples * static_cast<std::size_t>(rows));
-        const std::uint16_t* in = samples.u16 + static_cast<std::size_t>(y) * rowSamples;
-        for (std::size_t i = 0; i < strip.size(); ++i) strip[i] = in[i] * (1.0f / 65535.0f);
-        base = strip.data();
-      }
-      // The frame buffer is addressed by absolute row: shift the base back by y rows.
-      const char* origin =
-          reinterpret_cast<const char*>(base) -
-          static_cast<std::ptrdiff_t>(y) * static_cast<std::ptrdiff_t>(rowSamples * sizeof(float));
-      Imf::FrameBuffer buffer;
-      const char* channels[] = {"R", "G", "B"};
-      for (int c = 0; c < 3; ++c) {
-        buffer.insert(channels[c],
-                      Imf::Slice(Imf::FLOAT, const_cast<char*>(origin) + c * sizeof(float),
-                                 3 * sizeof(float), rowSamples * sizeof(float)));
-      }
-      output.setFrameBuffer(buffer);
-      output.writePixels(rows);
+    if (settings.floatSamples) {
+      WriteStrips<float>(output, width, height, samples, Imf::FLOAT);
+    } else {
+      WriteStrips<half>(output, width, height, samples, Imf::HALF);
     }
   } catch (const Exception&) {
     throw;
