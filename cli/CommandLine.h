@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "RawToDpx.h"
+#include "SequencePlan.h"
 
 enum class OverwriteMode { Default, Ask, Always, Never };
 
@@ -27,6 +28,10 @@ struct CliOptions {
   bool dryRun = false;
   bool help = false;
   std::optional<Shard> shard;
+  bool recursive = false;        // -r: folders with all their sub-folders
+  bool orderGiven = false;       // --order was given
+  bool colorSpaceGiven = false;  // --color-space was given
+  SequenceSettings sequence;     // names, order, format and metadata of the outputs
 };
 
 // Bad usage: the message says what is wrong.

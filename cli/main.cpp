@@ -40,7 +40,7 @@ bool ExpandInputs(const CliOptions& options, std::vector<std::string>& paths) {
     std::error_code ec;
     if (fs::is_directory(input, ec)) {
       try {
-        const auto files = RawFilesInFolder(input);
+        const auto files = options.recursive ? RawFilesInTree(input) : RawFilesInFolder(input);
         paths.insert(paths.end(), files.begin(), files.end());
       } catch (const std::exception& e) {
         std::cerr << "raw2dpx: " << e.what() << "\n";
@@ -70,19 +70,15 @@ bool ExpandInputs(const CliOptions& options, std::vector<std::string>& paths) {
   return ok;
 }
 
-// Reports inputs sharing an output file; true when there are any.
-bool ReportOutputClashes(const std::vector<std::string>& paths, const std::string& outputFolder) {
-  constexpr std::size_t kShown = 10;
-  const std::vector<OutputClash> clashes = OutputClashes(paths, outputFolder);
-  for (std::size_t i = 0; i < std::min(clashes.size(), kShown); ++i) {
-    ReportError(clashes[i].second,
-                "same output file as " + clashes[i].first + " (" + clashes[i].output + ")");
-  }
-  if (clashes.size() > kShown) {
-    std::cerr << "raw2dpx: and " << clashes.size() - kShown << " more inputs like these\n";
+// Reports every pair of inputs sharing an output file; true when there are any.
+bool ReportNameClashes(const std::vector<PlannedFrame>& frames, bool sharded) {
+  const std::vector<NameClash> clashes = FindNameClashes(frames);
+  for (const NameClash& clash : clashes) {
+    ReportError(clash.second, "same output file as " + clash.first + " (" + clash.output + ")");
   }
   if (!clashes.empty()) {
-    std::cerr << "raw2dpx: with --shard every input needs an output file name of its own\n";
+    std::cerr << "raw2dpx: every input needs an output file name of its own"
+              << (sharded ? " (checked over all shards)" : "") << "; nothing was converted\n";
   }
   return !clashes.empty();
 }
@@ -160,11 +156,10 @@ class TerminalReport : public BatchObserver {
   std::string current_;
 };
 
-int DryRun(const std::vector<std::string>& paths, const CliOptions& options, OverwriteMode mode) {
-  for (const std::string& path : paths) {
-    const std::string output = OutputPathFor(options.outputFolder, path);
-    std::cout << path << " -> " << output;
-    if (OutputFileExists(output)) {
+int DryRun(const std::vector<PlannedFrame>& frames, OverwriteMode mode) {
+  for (const PlannedFrame& frame : frames) {
+    std::cout << frame.input << " -> " << frame.output;
+    if (OutputFileExists(frame.output)) {
       std::cout << (mode == OverwriteMode::Never    ? "  (exists: would be skipped)"
                     : mode == OverwriteMode::Always ? "  (exists: would be replaced)"
                                                     : "  (exists: would ask)");
@@ -202,15 +197,32 @@ int main(int argc, char** argv) {
 
   std::vector<std::string> paths;
   const bool inputsOk = ExpandInputs(options, paths);
-  if (options.shard) {
-    // Checked on the whole list: the clashing inputs may fall into different shards.
-    if (!options.info && ReportOutputClashes(paths, options.outputFolder)) return kExitUsage;
-    paths = ShardSlice(std::move(paths), *options.shard);
-  }
   if (options.info) {
+    if (options.shard) paths = ShardSlice(std::move(paths), *options.shard);
     const int status = PrintInfo(paths);
     return inputsOk ? status : kExitFailed;
   }
+
+  // The whole list is ordered, named and numbered before a shard takes its slice, so that the
+  // shards of a farm job write exactly the names one run would.
+  SequenceSettings sequence = options.sequence;
+  if (!options.orderGiven && (!sequence.pattern.empty() || options.shard)) {
+    sequence.order = FileOrder::Name;
+  }
+  std::vector<PlannedFrame> frames;
+  try {
+    SequencePlan plan = PlanSequence(paths, options.outputFolder, sequence);
+    for (const std::string& warning : plan.warnings) std::cerr << "raw2dpx: " << warning << "\n";
+    frames = std::move(plan.frames);
+  } catch (const Exception& e) {
+    std::cerr << "raw2dpx: " << e.what() << "; nothing was converted\n";
+    return kExitUsage;
+  }
+  // Checked on the whole list: the clashing inputs may fall into different shards.
+  if (ReportNameClashes(frames, options.shard.has_value())) return kExitUsage;
+  if (options.shard) frames = PlanSlice(frames, options.shard->index, options.shard->count);
+  paths.clear();
+  for (const PlannedFrame& frame : frames) paths.push_back(frame.input);
 
   OverwriteMode mode = options.overwrite;
   if (mode == OverwriteMode::Default) {
@@ -218,7 +230,7 @@ int main(int argc, char** argv) {
         isatty(STDIN_FILENO) && isatty(STDERR_FILENO) ? OverwriteMode::Ask : OverwriteMode::Never;
   }
   if (options.dryRun) {
-    const int status = DryRun(paths, options, mode);
+    const int status = DryRun(frames, mode);
     return inputsOk ? status : kExitFailed;
   }
 
@@ -236,6 +248,11 @@ int main(int argc, char** argv) {
   settings.overwriteAll = mode == OverwriteMode::Always;
   settings.keepGoing = options.keepGoing;
   settings.jobs = options.jobs;
+  settings.output = sequence.output;
+  for (PlannedFrame& frame : frames) {
+    settings.outputPaths.push_back(frame.output);
+    settings.frames.push_back(std::move(frame.info));
+  }
   if (settings.jobs == 0) {
     std::int64_t pixels = 0;
     try {
