@@ -1,6 +1,7 @@
 #include "PendingFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,8 +43,28 @@ void ThrowFileError(const char* what, const std::string& target, int error) {
   throw Exception(std::string(what) + " \"" + FullPath(target) + "\". " + std::strerror(error));
 }
 
-PendingFile::PendingFile(const std::string& target) : target_(target) {
-  const fs::path folder = fs::path(target).parent_path();
+namespace {
+
+// Where a file written to path really goes: an output that is a symbolic link (a frame linked
+// into a shot folder from elsewhere) is replaced at the link's target, and the link stays.
+std::string FollowLinks(const std::string& path) {
+  fs::path current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current.string();
+    std::error_code ec;
+    const fs::path next = fs::read_symlink(current, ec);
+    if (ec) ThrowFileError("Cannot create file", path, ec.value());
+    current = next.is_absolute() ? next : current.parent_path() / next;
+  }
+  ThrowFileError("Cannot create file", path, ELOOP);
+}
+
+}  // namespace
+
+PendingFile::PendingFile(const std::string& target)
+    : target_(target), destination_(FollowLinks(target)) {
+  const fs::path folder = fs::path(destination_).parent_path();
   if (ProcFdAvailable()) {
     // 0666 lets the umask give the file the mode any new file gets; close-on-exec keeps the
     // descriptor out of programs started meanwhile (e.g. a browser opened from the window).
@@ -109,10 +130,11 @@ void PendingFile::WriteAt(std::uint64_t offset, const void* data, std::size_t si
 
 void PendingFile::Commit() {
   if (::fdatasync(fd_) != 0) ThrowFileError("Cannot write file", target_, errno);
+  KeepAccessOfReplacedFile();
   if (tempPath_.empty()) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd_);
     // No file of that name yet: the link alone publishes it.
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, destination_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
       committed_ = true;
       CloseChecked();
       return;
@@ -131,10 +153,20 @@ void PendingFile::Commit() {
     if (tempPath_.empty()) ThrowFileError("Cannot create file", target_, EEXIST);
   }
   CloseChecked();
-  if (::rename(tempPath_.c_str(), target_.c_str()) != 0) {
+  if (::rename(tempPath_.c_str(), destination_.c_str()) != 0) {
     ThrowFileError("Cannot create file", target_, errno);
   }
   committed_ = true;
+}
+
+void PendingFile::KeepAccessOfReplacedFile() {
+  struct stat old {};
+  if (::stat(destination_.c_str(), &old) != 0 || !S_ISREG(old.st_mode)) return;
+  struct stat mine {};
+  if (::fstat(fd_, &mine) == 0 && (mine.st_uid != old.st_uid || mine.st_gid != old.st_gid)) {
+    (void)!::fchown(fd_, old.st_uid, old.st_gid);
+  }
+  (void)!::fchmod(fd_, old.st_mode & 07777);
 }
 
 void PendingFile::CloseChecked() {
@@ -144,7 +176,7 @@ void PendingFile::CloseChecked() {
 }
 
 std::string PendingFile::TempName() {
-  const fs::path targetPath(target_);
+  const fs::path targetPath(destination_);
   // Short enough that the temporary name fits wherever the target's name fits.
   const std::string stem = targetPath.filename().string().substr(0, 200);
   return (targetPath.parent_path() / ("." + stem + "." + RandomSuffix())).string();

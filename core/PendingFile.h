@@ -13,7 +13,8 @@
 // The file being written, beside its target. Where the file system allows it, it has no name
 // until it is complete (O_TMPFILE), so not even a killed process leaves anything behind;
 // elsewhere it is a hidden temporary file, unlinked unless committed. Either way it reaches the
-// target's name in one step, replacing an existing file atomically.
+// target's name in one step, replacing an existing file atomically (at a link's target when the
+// target is a symbolic link, keeping the replaced file's access).
 class PendingFile {
  public:
   // Raises "Cannot create file" when the file cannot be made beside target.
@@ -41,11 +42,15 @@ class PendingFile {
   const std::string& target() const { return target_; }
 
  private:
+  // A replaced file keeps who may read and write it. Best effort: only root may give a file
+  // away, and a picture with the default access is better than no picture.
+  void KeepAccessOfReplacedFile();
   void CloseChecked();
   std::string TempName();
   std::string CreateNamedTemp(int* fd);
 
-  std::string target_;
+  std::string target_;       // as the caller named it, for messages
+  std::string destination_;  // where it is written: target_ with its links followed
   std::string tempPath_;
   int fd_ = -1;
   bool committed_ = false;

@@ -27,6 +27,7 @@
 
 #include "EDSDKErrors.h"
 #include "Resample.h"
+#include "SystemResources.h"
 #include "TransferCurve.h"
 
 namespace {
@@ -325,7 +326,7 @@ class DevelopmentSlot {
  public:
   DevelopmentSlot() {
     const int running = ++runningDevelopments;
-    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int cores = UsableCpuCount();
     threads_ = std::max(1, cores / running);
 #ifdef _OPENMP
     static const bool threadsGiven = std::getenv("OMP_NUM_THREADS") != nullptr;
