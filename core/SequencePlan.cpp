@@ -89,11 +89,15 @@ SequencePlan PlanSequence(const std::vector<std::string>& inputs, const std::str
       } catch (const std::exception& e) {
         throw Exception(inputs[i] + ": " + e.what());
       }
-    } else {
+      frame.output = Joined(outputFolder, name);
+    } else if (exr) {
       name = Stem(inputs[i]) + extension;
+      frame.output = Joined(outputFolder, name);
+    } else {
+      // Exactly the name every DPX file has always had.
+      frame.output = OutputPathFor(outputFolder, inputs[i]);
+      name = fs::path(frame.output).filename().string();
     }
-    frame.output = Joined(outputFolder, name);
-    if (!pattern && !exr) frame.output = OutputPathFor(outputFolder, inputs[i]);
     if (describe) {
       TFrameInfo info;
       info.sourceFile = inputs[i];
