@@ -321,7 +321,8 @@ std::string ShardLabel(const CliOptions& options) {
 // the system's available memory.
 void ReportResources(std::optional<int> jobs) {
   const std::optional<std::int64_t> memory = UsableMemoryBytes();
-  std::cerr << "raw2dpx: " << UsableCpuCount() << " CPUs usable, "
+  const int cpus = UsableCpuCount();
+  std::cerr << "raw2dpx: " << cpus << (cpus == 1 ? " CPU" : " CPUs") << " usable, "
             << (memory ? std::to_string(*memory >> 20) + " MiB" : std::string("unknown"))
             << " of memory available";
   if (jobs)

@@ -20,3 +20,4 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 bash bench/fuzz.sh dpx 60
 bash bench/fuzz.sh sdk 60
+bash bench/fuzz.sh cr2 60
