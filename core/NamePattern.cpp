@@ -1,8 +1,9 @@
 #include "NamePattern.h"
 
+#include <cctype>
 #include <charconv>
 #include <cstdio>
-#include <limits>
+#include <string_view>
 
 #include "Exception.h"
 

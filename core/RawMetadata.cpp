@@ -1,6 +1,7 @@
 #include "RawMetadata.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <exiv2/exiv2.hpp>
 #include <mutex>
