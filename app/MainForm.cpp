@@ -33,6 +33,7 @@
 #include "ProgressPanel.h"
 #include "RawFileDialog.h"
 #include "RawFiles.h"
+#include "SequencePlan.h"
 
 namespace {
 
@@ -230,6 +231,10 @@ void TfrmMain::CreateControls() {
     }
   });
 
+  sbnOutputOptions_ = button("sbnOutputOptions", tr("Output Options..."), {18, 340, 150, 28});
+  connect(sbnOutputOptions_, &QPushButton::clicked, this,
+          [this] { RunCommand([this] { sbnOutputOptionsClick(); }); });
+
   // Kept kAboutBottomGap above the panel's bottom edge by eventFilter.
   sbnAbout_ = button("sbnAbout", tr("About..."), {18, 474, 150, 28});
   connect(sbnAbout_, &QPushButton::clicked, this,
@@ -365,6 +370,7 @@ void TfrmMain::sbnConvertClick() {
   settings.jobs = conversionJobs_ > 0 ? conversionJobs_ : SuggestedJobs(LargestListedPixelCount());
   settings.overwriteAll = false;
   settings.keepGoing = false;
+  if (!outputChoice_.IsDefault()) PlanOutputs(inputs, settings);
 
   // The list, the commands and a close request wait until the overlay is gone again.
   batchRunning_ = true;
@@ -407,6 +413,35 @@ void TfrmMain::sbnConvertClick() {
 
   if (engineError) std::rethrow_exception(engineError);
   if (!result.failures.empty()) RaiseFailure(result.failures.front());
+}
+
+void TfrmMain::PlanOutputs(const std::vector<std::string>& inputs, BatchSettings& settings) const {
+  SequenceSettings sequence;
+  sequence.output.format = outputChoice_.format;
+  if (outputChoice_.usePattern) {
+    sequence.pattern = outputChoice_.pattern.toStdString();
+    sequence.start = outputChoice_.start;
+  }
+  // Numbered in list order; raises, naming the file, when a name cannot be made.
+  const SequencePlan plan = PlanSequence(inputs, settings.outputFolder, sequence);
+  const std::vector<NameClash> clashes = FindNameClashes(plan.frames);
+  if (!clashes.empty()) {
+    std::string message = "Two files would be written to one output file; nothing was converted.";
+    for (const NameClash& clash : clashes) {
+      message += "\n" + clash.second + " and " + clash.first + ": " + clash.output;
+    }
+    throw Exception(message);
+  }
+  settings.output = sequence.output;
+  for (const PlannedFrame& frame : plan.frames) {
+    settings.outputPaths.push_back(frame.output);
+    settings.frames.push_back(frame.info);
+  }
+}
+
+void TfrmMain::sbnOutputOptionsClick() {
+  TOutputOptionsDialog dialog(outputChoice_, this);
+  if (dialog.exec() == QDialog::Accepted) outputChoice_ = dialog.Choice();
 }
 
 TConvertOptions TfrmMain::CaptureConvertOptions() const {

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "BatchRun.h"
+#include "OutputOptionsDialog.h"
 #include "RawToDpx.h"
 
 class QAction;
@@ -53,6 +54,11 @@ class TfrmMain : public QWidget {
   // decide: one per core, fewer when the memory would not hold that many.
   void SetConversionJobs(int jobs) { conversionJobs_ = jobs; }
 
+  // The output format and naming Convert uses; the default writes DPX files named after the
+  // RAW files. Changed by the Output Options dialog.
+  const TOutputChoice& OutputChoice() const { return outputChoice_; }
+  void SetOutputChoice(const TOutputChoice& choice) { outputChoice_ = choice; }
+
  protected:
   // FormKeyDown: the Alt key alone does nothing when the window itself has the focus.
   void keyPressEvent(QKeyEvent* event) override;
@@ -72,12 +78,16 @@ class TfrmMain : public QWidget {
   std::int64_t LargestListedPixelCount() const;
   OverwriteAnswer AskOverwrite(const QString& outputPath);
   void sbnAboutClick();
+  void sbnOutputOptionsClick();
+  // Output paths and headers of the listed files for a non-default output choice.
+  void PlanOutputs(const std::vector<std::string>& inputs, BatchSettings& settings) const;
   void miDeleteClick();
   void miClearClick();
   void lvwFilesContextMenu(const QPoint& position);
 
   QString outputFolder_;
   int conversionJobs_ = 0;
+  TOutputChoice outputChoice_;
   bool batchRunning_ = false;
   // The window was asked to close while a batch ran: it closes when the run has ended.
   bool closeRequested_ = false;
@@ -97,6 +107,7 @@ class TfrmMain : public QWidget {
   QComboBox* cbxColorSpace_ = nullptr;
   QPushButton* sbnConvert_ = nullptr;
   QPushButton* sbnAbout_ = nullptr;
+  QPushButton* sbnOutputOptions_ = nullptr;
   QMenu* pmnFiles_ = nullptr;
   QAction* miDelete_ = nullptr;
   QAction* miClear_ = nullptr;

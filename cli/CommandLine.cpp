@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "BatchRun.h"
+#include "NamePattern.h"
 
 namespace {
 
@@ -59,11 +60,25 @@ Shard ParseShard(const std::string& value) {
   return shard;
 }
 
+std::int64_t ParseNumber(const std::string& option, const std::string& value, std::int64_t min) {
+  std::int64_t number = 0;
+  const char* end = value.data() + value.size();
+  const auto [ptr, ec] = std::from_chars(value.data(), end, number);
+  constexpr std::int64_t kMax = 999'999'999'999;
+  if (value.empty() || ec != std::errc() || ptr != end || number < min || number > kMax) {
+    throw UsageError(option + " takes a whole number from " + std::to_string(min) + " to " +
+                     std::to_string(kMax) + ", not \"" + value + "\"");
+  }
+  return number;
+}
+
 }  // namespace
 
 CliOptions ParseCommandLine(const std::vector<std::string>& args) {
   CliOptions options;
   bool optionsEnded = false;
+  std::optional<std::string> timecodeText;
+  bool exrOptionGiven = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
     if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -110,6 +125,70 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
       } else {
         throw UsageError("--color-space takes srgb, rec709 or linear, not \"" + v + "\"");
       }
+      options.colorSpaceGiven = true;
+    } else if (arg == "--name") {
+      options.sequence.pattern = value();
+      try {
+        NamePattern check(options.sequence.pattern);
+      } catch (const Exception& e) {
+        throw UsageError(e.what());
+      }
+    } else if (arg == "--start") {
+      options.sequence.start = ParseNumber(arg, value(), 0);
+    } else if (arg == "--step") {
+      options.sequence.step = ParseNumber(arg, value(), 1);
+    } else if (arg == "--order") {
+      const std::string v = value();
+      if (v == "name") {
+        options.sequence.order = FileOrder::Name;
+      } else if (v == "capture-time") {
+        options.sequence.order = FileOrder::CaptureTime;
+      } else {
+        throw UsageError("--order takes name or capture-time, not \"" + v + "\"");
+      }
+      options.orderGiven = true;
+    } else if (arg == "-r" || arg == "--recursive") {
+      noValue();
+      options.recursive = true;
+    } else if (arg == "--dpx-metadata") {
+      noValue();
+      options.sequence.dpxMetadata = true;
+    } else if (arg == "--frame-rate") {
+      const std::string v = value();
+      options.sequence.frameRate = ParseFrameRate(v);
+      if (!options.sequence.frameRate) {
+        throw UsageError(
+            "--frame-rate takes frames a second such as 24, 25, 23.976 or 30000/1001 "
+            "(up to 1000), not \"" +
+            v + "\"");
+      }
+    } else if (arg == "--timecode") {
+      timecodeText = value();
+    } else if (arg == "--format") {
+      const std::string v = value();
+      if (v == "dpx") {
+        options.sequence.output.format = OutputFormat::Dpx;
+      } else if (v == "exr") {
+        options.sequence.output.format = OutputFormat::Exr;
+      } else {
+        throw UsageError("--format takes dpx or exr, not \"" + v + "\"");
+      }
+    } else if (arg == "--exr-compression") {
+      exrOptionGiven = true;
+      const std::string v = value();
+      if (v == "zip") {
+        options.sequence.output.exr.compression = ExrCompression::Zip;
+      } else if (v == "piz") {
+        options.sequence.output.exr.compression = ExrCompression::Piz;
+      } else if (v == "none") {
+        options.sequence.output.exr.compression = ExrCompression::None;
+      } else {
+        throw UsageError("--exr-compression takes zip, piz or none, not \"" + v + "\"");
+      }
+    } else if (arg == "--exr-float") {
+      noValue();
+      exrOptionGiven = true;
+      options.sequence.output.exr.floatSamples = true;
     } else if (arg == "-j" || arg == "--jobs") {
       const std::string v = value();
       if (!ParseInt(v, options.jobs) || options.jobs < 1 || options.jobs > 256) {
@@ -153,6 +232,24 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
     }
   }
   if (options.help || options.version) return options;
+  if (timecodeText) {
+    if (!options.sequence.frameRate) {
+      throw UsageError("--timecode needs --frame-rate: a timecode counts frames of a rate");
+    }
+    const int timebase = options.sequence.frameRate->timebase();
+    options.sequence.startTimecode = ParseTimecode(*timecodeText, timebase);
+    if (!options.sequence.startTimecode) {
+      throw UsageError("--timecode takes HH:MM:SS:FF with frames below " +
+                       std::to_string(timebase) + ", not \"" + *timecodeText + "\"");
+    }
+  }
+  const bool exr = options.sequence.output.format == OutputFormat::Exr;
+  if (exr && options.colorSpaceGiven && options.convert.ColorSpace != kColorSpaceLinear) {
+    throw UsageError("--format exr holds linear light; --color-space srgb applies to DPX only");
+  }
+  if (!exr && exrOptionGiven) {
+    throw UsageError("--exr-float and --exr-compression need --format exr");
+  }
   if (options.inputs.empty() && options.listFile.empty()) {
     throw UsageError("no RAW files or folders given");
   }
@@ -242,8 +339,44 @@ Options:
                            reported as the run would report them
   -v, --verbose            also print the CPUs and memory found usable and the number of
                            conversions at once
+  -r, --recursive          a folder stands for the RAW files in it and in all its
+                           sub-folders, sorted by path (100CANON before 101CANON)
   -h, --help               this text
       --version            the version
+
+Sequences:
+      --name PATTERN       name the output files after PATTERN instead of the RAW file;
+                           fields: {stem} the RAW file's name without extension,
+                           {frame} the frame number, {frame:N} padded to N digits,
+                           {camera} the camera model, {date} the capture date (YYYYMMDD),
+                           {date:FORMAT} with %Y %m %d %H %M %S; {{ and }} are braces.
+                           The extension (.dpx, .exr) is added unless PATTERN ends with
+                           it. Example: --name shot_{frame:07} gives shot_0000001.dpx, ...
+      --start N            the first frame number (default 1)
+      --step N             frame numbers go up by N (default 1)
+      --order name|capture-time
+                           the sequence order, which frame numbers follow. name: sorted
+                           by path (the default with --name or --shard; otherwise the
+                           inputs keep the order given); capture-time: by the moment of
+                           capture in the files' Exif data, to the sub-second, ties by
+                           path, so counters that rolled over stay in order
+                           Frame numbers count over the whole list before --shard slices
+                           it: every shard writes the names a single run would.
+      --format dpx|exr     dpx: 16-bit DPX (the default); exr: OpenEXR with linear light
+                           (half floats), colour primaries, capture date, ISO, exposure,
+                           frame rate and timecode
+      --exr-compression zip|piz|none
+                           OpenEXR compression (default zip)
+      --exr-float          OpenEXR with 32-bit float samples instead of half floats
+      --dpx-metadata       the DPX header names the source file, creation time, creator,
+                           camera and serial number, frame position and sequence length;
+                           unknown fields are marked undefined. Without it (and without
+                           --frame-rate and --timecode) the header is the plain one.
+      --frame-rate RATE    frames a second for the headers: 24, 25, 23.976, 29.97,
+                           30000/1001, ...; implies --dpx-metadata for DPX files
+      --timecode HH:MM:SS:FF
+                           the first frame's timecode (default 00:00:00:00 with
+                           --frame-rate); each frame counts on by one; needs --frame-rate
 
 Two inputs that would give the same output file name (IMG_1.CR2 from two folders, or one file
 listed twice) are refused before anything is converted: the second would replace or lose the

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "RawToDpx.h"
+#include "SequencePlan.h"
 
 enum class OverwriteMode { Default, Ask, Always, Never };
 
@@ -29,6 +30,10 @@ struct CliOptions {
   bool help = false;
   bool version = false;
   std::optional<Shard> shard;
+  bool recursive = false;        // -r: folders with all their sub-folders
+  bool orderGiven = false;       // --order was given
+  bool colorSpaceGiven = false;  // --color-space was given
+  SequenceSettings sequence;     // names, order, format and metadata of the outputs
 };
 
 // Bad usage: the message says what is wrong.

@@ -50,7 +50,7 @@ bool ExpandInputs(const CliOptions& options, std::vector<std::string>& paths) {
     std::error_code ec;
     if (fs::is_directory(input, ec)) {
       try {
-        const auto files = RawFilesInFolder(input);
+        const auto files = options.recursive ? RawFilesInTree(input) : RawFilesInFolder(input);
         if (files.empty()) ReportError(input, "no RAW files found in this folder");
         paths.insert(paths.end(), files.begin(), files.end());
       } catch (const std::exception& e) {
@@ -87,9 +87,9 @@ bool ExpandInputs(const CliOptions& options, std::vector<std::string>& paths) {
 }
 
 // Reports every input sharing an output file with an earlier one; true when there are any.
-bool ReportOutputClashes(const std::vector<std::string>& paths, const std::string& outputFolder) {
-  const std::vector<OutputClash> clashes = OutputClashes(paths, outputFolder);
-  for (const OutputClash& clash : clashes) {
+bool ReportNameClashes(const std::vector<PlannedFrame>& frames) {
+  const std::vector<NameClash> clashes = FindNameClashes(frames);
+  for (const NameClash& clash : clashes) {
     ReportError(clash.second, "same output file as " + clash.first + " (" + clash.output + ")");
   }
   if (!clashes.empty()) {
@@ -290,19 +290,18 @@ class TerminalReport : public BatchObserver {
 };
 
 // What the run would do, and what it would refuse, without converting or creating anything.
-int DryRun(const std::vector<std::string>& paths, const CliOptions& options, OverwriteMode mode) {
+int DryRun(const std::vector<PlannedFrame>& frames, OverwriteMode mode) {
   int status = kExitOk;
-  for (const std::string& path : paths) {
+  for (const PlannedFrame& frame : frames) {
     try {
-      CheckInputOpens(path);
+      CheckInputOpens(frame.input);
     } catch (const EosError& e) {
-      ReportError(path, e.what(), e.code());
+      ReportError(frame.input, e.what(), e.code());
       status = kExitFailed;
       continue;
     }
-    const std::string output = OutputPathFor(options.outputFolder, path);
-    std::cout << path << " -> " << output;
-    if (OutputFileExists(output)) {
+    std::cout << frame.input << " -> " << frame.output;
+    if (OutputFileExists(frame.output)) {
       std::cout << (mode == OverwriteMode::Never    ? "  (exists: would be skipped)"
                     : mode == OverwriteMode::Always ? "  (exists: would be replaced)"
                                                     : "  (exists: would ask)");
@@ -387,15 +386,34 @@ int Convert(const CliOptions& options) {
     std::cerr << "raw2dpx: nothing found to " << (options.info ? "show" : "convert") << "\n";
     return kExitFailed;
   }
-  // Checked on the whole list, also for a shard: the clashing inputs may fall into different
-  // shards, which could write the one file at the same time.
-  if (!options.info && ReportOutputClashes(paths, options.outputFolder)) return kExitUsage;
-  if (options.shard) paths = ShardSlice(std::move(paths), *options.shard);
   if (options.info) {
+    if (options.shard) paths = ShardSlice(std::move(paths), *options.shard);
     if (options.verbose) ReportResources(std::nullopt);
     const int status = PrintInfo(paths);
     return inputsOk ? status : kExitFailed;
   }
+
+  // The whole list is ordered, named and numbered before a shard takes its slice, so that the
+  // shards of a farm job write exactly the names one run would.
+  SequenceSettings sequence = options.sequence;
+  if (!options.orderGiven && (!sequence.pattern.empty() || options.shard)) {
+    sequence.order = FileOrder::Name;
+  }
+  std::vector<PlannedFrame> frames;
+  try {
+    SequencePlan plan = PlanSequence(paths, options.outputFolder, sequence);
+    for (const std::string& warning : plan.warnings) std::cerr << "raw2dpx: " << warning << "\n";
+    frames = std::move(plan.frames);
+  } catch (const Exception& e) {
+    std::cerr << "raw2dpx: " << e.what() << "; nothing was converted\n";
+    return kExitUsage;
+  }
+  // Checked on the whole list, also for a shard: the clashing inputs may fall into different
+  // shards, which could write the one file at the same time.
+  if (ReportNameClashes(frames)) return kExitUsage;
+  if (options.shard) frames = PlanSlice(frames, options.shard->index, options.shard->count);
+  paths.clear();
+  for (const PlannedFrame& frame : frames) paths.push_back(frame.input);
 
   OverwriteMode mode = options.overwrite;
   if (mode == OverwriteMode::Default) {
@@ -408,7 +426,7 @@ int Convert(const CliOptions& options) {
   }
   if (options.dryRun) {
     if (options.verbose) ReportResources(std::nullopt);
-    const int status = DryRun(paths, options, mode);
+    const int status = DryRun(frames, mode);
     return inputsOk ? status : kExitFailed;
   }
 
@@ -426,6 +444,11 @@ int Convert(const CliOptions& options) {
   settings.overwriteAll = mode == OverwriteMode::Always;
   settings.keepGoing = options.keepGoing;
   settings.jobs = options.jobs;
+  settings.output = sequence.output;
+  for (PlannedFrame& frame : frames) {
+    settings.outputPaths.push_back(frame.output);
+    settings.frames.push_back(std::move(frame.info));
+  }
   if (settings.jobs == 0) {
     std::int64_t pixels = 0;
     try {

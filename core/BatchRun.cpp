@@ -43,7 +43,12 @@ struct BatchRun::Shared {
 BatchRun::BatchRun(std::vector<std::string> inputs, BatchSettings settings)
     : inputs_(std::move(inputs)),
       settings_(std::move(settings)),
-      shared_(std::make_shared<Shared>()) {}
+      shared_(std::make_shared<Shared>()) {
+  if ((!settings_.outputPaths.empty() && settings_.outputPaths.size() != inputs_.size()) ||
+      (!settings_.frames.empty() && settings_.frames.size() != inputs_.size())) {
+    throw Exception("BatchRun: one output path and one frame description per input");
+  }
+}
 
 void BatchRun::RequestCancel() {
   {
@@ -101,7 +106,9 @@ BatchResult BatchRun::Run(BatchObserver& observer) {
   auto mustStop = [&] { return cancel_.load() || stopOnFailure || noThread; };
 
   for (std::size_t i = 0; i < inputs_.size(); ++i) {
-    const std::string& output = outputs[i] = OutputPathFor(settings_.outputFolder, inputs_[i]);
+    const std::string& output = outputs[i] = settings_.outputPaths.empty()
+                                                 ? OutputPathFor(settings_.outputFolder, inputs_[i])
+                                                 : settings_.outputPaths[i];
     {
       // Wait for a free worker and for any earlier entry writing the same file to finish, so
       // that the question below sees what that entry left.
@@ -144,7 +151,10 @@ BatchResult BatchRun::Run(BatchObserver& observer) {
       workers.emplace_back([this, i, &shared, &output] {
         std::optional<BatchFailure> failure;
         try {
-          ConvertRawToDpx(inputs_[i], output, settings_.options);
+          const std::optional<TFrameInfo>* frame =
+              i < settings_.frames.size() ? &settings_.frames[i] : nullptr;
+          ConvertRawFile(inputs_[i], output, settings_.options, settings_.output,
+                         frame != nullptr && frame->has_value() ? &**frame : nullptr);
         } catch (const EosError& e) {
           failure = BatchFailure{i, inputs_[i], e.what(), e.code()};
         } catch (const std::exception& e) {

@@ -42,6 +42,11 @@ struct BatchSettings {
   int jobs = 1;               // conversions at once (at least 1)
   bool overwriteAll = false;  // as if "Yes to All" had been answered before the first entry
   bool keepGoing = false;     // a failed entry does not stop the run
+  TOutputSettings output;     // the file format
+  // When set, one per input: the output path to write instead of OutputPathFor's, and what the
+  // file's header carries (nullopt: a plain DPX header).
+  std::vector<std::string> outputPaths;
+  std::vector<std::optional<TFrameInfo>> frames;
 };
 
 // Callbacks of a run. All of them are called on the thread that called Run, one at a time.

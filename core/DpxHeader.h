@@ -4,6 +4,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+
+#include "FrameInfo.h"
 
 namespace dpx {
 
@@ -44,10 +47,40 @@ constexpr std::uint8_t kTransferLinear = 2;
 constexpr std::uint8_t kTransferRec709 = 6;
 constexpr std::uint8_t kColorimetricPrintingDensity = 1;
 
+// Fields written only when a sequence's metadata is asked for.
+constexpr std::size_t kOffImageFileName = 36;     // 100 bytes
+constexpr std::size_t kOffCreationTime = 136;     // 24 bytes, "YYYY:MM:DD:hh:mm:ssLTZ"
+constexpr std::size_t kOffCreator = 160;          // 100 bytes
+constexpr std::size_t kOffXOffset = 1408;         // first field of the orientation header
+constexpr std::size_t kOffSourceFileName = 1432;  // 100 bytes
+constexpr std::size_t kOffSourceTime = 1532;      // 24 bytes
+constexpr std::size_t kOffInputDevice = 1556;     // 32 bytes
+constexpr std::size_t kOffInputSerial = 1588;     // 32 bytes
+constexpr std::size_t kOffBorderValidity = 1620;  // four U16
+constexpr std::size_t kOffPixelAspect = 1628;     // two U32
+constexpr std::size_t kOffFramePosition = 1712;   // film header
+constexpr std::size_t kOffSequenceLength = 1716;
+constexpr std::size_t kOffHeldCount = 1720;
+constexpr std::size_t kOffFilmFrameRate = 1724;
+constexpr std::size_t kOffShutterAngle = 1728;
+constexpr std::size_t kOffTimecode = 1920;  // television header
+constexpr std::size_t kOffUserBits = 1924;
+constexpr std::size_t kOffInterlace = 1928;
+constexpr std::size_t kOffFieldNumber = 1929;
+constexpr std::size_t kOffVideoSignal = 1930;
+constexpr std::size_t kOffHorizontalSampleRate = 1932;  // first of ten R32 fields
+constexpr std::size_t kOffTvFrameRate = 1940;
+
 using Header = std::array<std::uint8_t, kHeaderSize>;
 
 // The header for a width x height RGB 16-bit little-endian picture with pixelBytes of data.
 Header MakeHeader(std::int32_t width, std::int32_t height, std::uint8_t transfer,
                   std::uint32_t pixelBytes);
+
+// Adds what frame says about the file, its source and its place in the sequence, to a header
+// made by MakeHeader; creationTime is the file's own "YYYY:MM:DD:hh:mm:ssLTZ". The numeric
+// fields of the orientation, film and television headers that stay unknown take the value
+// that means "undefined", all bits set, so readers do not take them for zeros.
+void AddFrameInfo(Header& header, const TFrameInfo& frame, const std::string& creationTime);
 
 }  // namespace dpx

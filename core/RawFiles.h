@@ -11,3 +11,8 @@ bool IsRawFileName(const std::string& path);
 // RAW file name that is not a folder, including links that lead nowhere (their conversion
 // reports them). Raises Exception when the folder itself cannot be read.
 std::vector<std::string> RawFilesInFolder(const std::string& folder);
+
+// The RAW files inside folder and all its sub-folders (links to folders are not followed, so a
+// loop cannot trap the walk), sorted by path: 100CANON/IMG_9999.CR2 before 101CANON/IMG_0001.CR2.
+// Raises Exception naming the folder that cannot be read.
+std::vector<std::string> RawFilesInTree(const std::string& folder);

@@ -62,8 +62,12 @@ TRawImageSize GetRawImageSize(const std::string& rawPath) {
   return QueryFullSize(objects.image.get());
 }
 
-void ConvertRawToDpx(const std::string& rawPath, const std::string& outPath,
-                     TConvertOptions options) {
+namespace {
+
+// Develops rawPath as options say and hands the developed 16-bit RGB buffer to write, while
+// the SDK objects that own it are still alive.
+template <typename Write>
+void DevelopRaw(const std::string& rawPath, TConvertOptions options, Write write) {
   ConversionObjects objects;
   OpenRawImage(rawPath, objects);
   if (options.ColorSpace == kColorSpaceLinear) {
@@ -95,10 +99,40 @@ void ConvertRawToDpx(const std::string& rawPath, const std::string& outPath,
   EdsGetPointer(objects.memoryStream.get(), &pixels);
   EdsGetLength(objects.memoryStream.get(), &length);
   // A stream that cannot say where its data is, or holds less than the picture, must not
-  // become a DPX file whose header promises pixels it lacks.
+  // become a file whose header promises pixels it lacks.
   if (pixels == nullptr || length < static_cast<EdsUInt64>(bufferBytes)) {
     CheckEdsError(EDS_ERR_INTERNAL_ERROR);
   }
-  WriteDpxFile(outPath, dest.width, dest.height, options, pixels,
-               static_cast<std::int32_t>(bufferBytes));
+  write(dest.width, dest.height, pixels, static_cast<std::int32_t>(bufferBytes));
+}
+
+}  // namespace
+
+void ConvertRawToDpx(const std::string& rawPath, const std::string& outPath,
+                     TConvertOptions options) {
+  ConvertRawFile(rawPath, outPath, options, TOutputSettings{}, nullptr);
+}
+
+const char* OutputExtension(OutputFormat format) {
+  return format == OutputFormat::Exr ? ".exr" : ".dpx";
+}
+
+void ConvertRawFile(const std::string& rawPath, const std::string& outPath, TConvertOptions options,
+                    const TOutputSettings& output, const TFrameInfo* frame) {
+  if (output.format == OutputFormat::Exr) {
+    options.ColorSpace = kColorSpaceLinear;
+    DevelopRaw(rawPath, options,
+               [&](std::int32_t width, std::int32_t height, const void* pixels, std::int32_t) {
+                 // The developer's buffer is 2-byte aligned memory of native-order samples.
+                 WriteExrFile(outPath, width, height,
+                              RgbSamples{static_cast<const std::uint16_t*>(pixels), nullptr},
+                              output.exr, frame);
+               });
+    return;
+  }
+  DevelopRaw(
+      rawPath, options,
+      [&](std::int32_t width, std::int32_t height, const void* pixels, std::int32_t byteCount) {
+        WriteDpxFile(outPath, width, height, options, pixels, byteCount, frame);
+      });
 }

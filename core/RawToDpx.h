@@ -5,11 +5,13 @@
 #include <string>
 
 #include "Exception.h"
+#include "ExrWriter.h"
+#include "FrameInfo.h"
 #include "edsdk/EDSDKTypes.h"
 
 // The options of one batch run, captured once and passed by value to every conversion.
 struct TConvertOptions {
-  bool Resize = false;       // scale to Width x Height; false: full size, Width/Height ignored
+  bool Resize = false;  // scale to Width x Height; false: full size, Width/Height ignored
   std::int32_t Width = 0;
   std::int32_t Height = 0;
   std::uint8_t ColorSpace = 0;  // 0 "sRGB/Rec.709", 1 "Linear RGB"; any other value acts as 0
@@ -37,5 +39,23 @@ void ConvertRawToDpx(const std::string& rawPath, const std::string& outPath,
 // Writes a 2048-byte little-endian DPX header and byteCount pixel bytes unchanged. The file
 // appears at outPath only when complete; an existing file is replaced atomically or left as it
 // was. Raises Exception("Cannot create file \"<path>\". <system text>") and other write errors.
+// With frame, the header also carries the file's source, creation, sequence position, frame
+// rate and timecode; without it, the header is the plain one above.
 void WriteDpxFile(const std::string& outPath, std::int32_t width, std::int32_t height,
-                  TConvertOptions options, const void* pixels, std::int32_t byteCount);
+                  TConvertOptions options, const void* pixels, std::int32_t byteCount,
+                  const TFrameInfo* frame = nullptr);
+
+enum class OutputFormat { Dpx, Exr };
+
+struct TOutputSettings {
+  OutputFormat format = OutputFormat::Dpx;
+  ExrSettings exr;
+};
+
+// ".dpx" or ".exr".
+const char* OutputExtension(OutputFormat format);
+
+// ConvertRawToDpx for either format. OpenEXR files always get the linear rendering (they hold
+// scene-linear light); frame, when given, carries the metadata of the file.
+void ConvertRawFile(const std::string& rawPath, const std::string& outPath, TConvertOptions options,
+                    const TOutputSettings& output, const TFrameInfo* frame);

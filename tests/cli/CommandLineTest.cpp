@@ -87,6 +87,34 @@ TEST(CommandLineTest, ResizeUpToTheLargestFrame) {
   }
 }
 
+TEST(CommandLineTest, AcceptsTheSequenceOptions) {
+  const CliOptions o = ParseCommandLine(
+      Split("-r cards --name shot_{frame:07} --start 86400 --step 2 --order capture-time "
+            "--format exr --exr-compression piz --exr-float --color-space linear "
+            "--frame-rate 23.976 --timecode 00:59:59:23 --dpx-metadata -o out"));
+  EXPECT_TRUE(o.recursive);
+  EXPECT_EQ(o.sequence.pattern, "shot_{frame:07}");
+  EXPECT_EQ(o.sequence.start, 86400);
+  EXPECT_EQ(o.sequence.step, 2);
+  EXPECT_EQ(o.sequence.order, FileOrder::CaptureTime);
+  EXPECT_EQ(o.sequence.output.format, OutputFormat::Exr);
+  EXPECT_EQ(o.sequence.output.exr.compression, ExrCompression::Piz);
+  EXPECT_TRUE(o.sequence.output.exr.floatSamples);
+  EXPECT_TRUE(o.sequence.dpxMetadata);
+  ASSERT_TRUE(o.sequence.frameRate);
+  EXPECT_EQ(o.sequence.frameRate->numerator, 24000);
+  EXPECT_EQ(o.sequence.startTimecode, (Timecode{0, 59, 59, 23}));
+
+  const CliOptions defaults = ParseCommandLine(Split("a.cr2 -o out"));
+  EXPECT_FALSE(defaults.recursive);
+  EXPECT_EQ(defaults.sequence.pattern, "");
+  EXPECT_EQ(defaults.sequence.order, FileOrder::AsGiven);
+  EXPECT_EQ(defaults.sequence.output.format, OutputFormat::Dpx);
+  EXPECT_FALSE(defaults.sequence.dpxMetadata);
+  EXPECT_FALSE(defaults.sequence.frameRate);
+  EXPECT_FALSE(defaults.sequence.startTimecode);
+}
+
 TEST(CommandLineTest, RefusesBadUsage) {
   const char* rows[] = {
       "a.cr2",     // no output folder
@@ -106,6 +134,24 @@ TEST(CommandLineTest, RefusesBadUsage) {
       "a.cr2 -o out --shard 1",
       "a.cr2 -o out --frobnicate",
       "a.cr2 -o out --keep-going=yes",
+      "a.cr2 -o out --name a/{frame}",  // outside the output folder
+      "a.cr2 -o out --name {reel}",
+      "a.cr2 -o out --name {frame:0}",
+      "a.cr2 -o out --start -1",
+      "a.cr2 -o out --start 1x",
+      "a.cr2 -o out --step 0",
+      "a.cr2 -o out --order random",
+      "a.cr2 -o out --frame-rate 0",
+      "a.cr2 -o out --frame-rate fast",
+      "a.cr2 -o out --timecode 01:00:00:00",  // needs a frame rate
+      "a.cr2 -o out --frame-rate 24 --timecode 01:00:00:24",
+      "a.cr2 -o out --frame-rate 24 --timecode 1:00:00:00",
+      "a.cr2 -o out --format tiff",
+      "a.cr2 -o out --format exr --exr-compression dwaa",
+      "a.cr2 -o out --exr-float",  // EXR options without EXR
+      "a.cr2 -o out --exr-compression=piz",
+      "a.cr2 -o out --format exr --color-space srgb",
+      "a.cr2 -o out -r=yes",
       "a.cr2 -o out --resize 65535x5462",  // one row more than a frame can hold
       "a.cr2 -o out --resize 65535x65535",
       "a.cr2 -o out --resize 18919x18919",
