@@ -40,8 +40,8 @@ Shard ParseShard(const std::string& value) {
   }
   if (shard.index >= shard.count) {
     throw UsageError("--shard " + value + ": shards count from 0, so K must be below N (0/" +
-                     std::to_string(shard.count) + " to " + std::to_string(shard.count - 1) +
-                     "/" + std::to_string(shard.count) + ")");
+                     std::to_string(shard.count) + " to " + std::to_string(shard.count - 1) + "/" +
+                     std::to_string(shard.count) + ")");
   }
   return shard;
 }
@@ -89,6 +89,15 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
         options.convert.ColorSpace = kColorSpaceLinear;
       } else {
         throw UsageError("--color-space takes srgb or linear, not \"" + v + "\"");
+      }
+    } else if (arg == "--demosaic") {
+      const std::string v = value();
+      if (v == "rcd") {
+        options.convert.Demosaic = kDemosaicRcd;
+      } else if (v == "ahd") {
+        options.convert.Demosaic = kDemosaicAhd;
+      } else {
+        throw UsageError("--demosaic takes rcd or ahd, not \"" + v + "\"");
       }
     } else if (arg == "-j" || arg == "--jobs") {
       const std::string v = value();
@@ -186,6 +195,10 @@ Options:
       --color-space srgb|linear
                            srgb: Rec.709 transfer curve (DPX transfer code 6, the default);
                            linear: linear light (DPX transfer code 2)
+      --demosaic rcd|ahd   rcd: our tiled develop path with the RCD demosaic for Bayer
+                           sensors, LibRaw's AHD develop for every other sensor (the
+                           default); ahd: LibRaw's AHD develop for every file, the output
+                           of earlier versions
   -j, --jobs N             conversions at once (default: one per core, fewer when memory
                            is short)
       --overwrite ask|always|never
@@ -196,7 +209,8 @@ Options:
                            an interrupted batch converts only what is missing)
       --keep-going         go on after a file fails (default: stop at the first failure;
                            conversions already running finish)
-      --info               print each file with its picture size as WxH and convert nothing
+      --info               print each file with its picture size as WxH and the develop
+                           path it takes (rcd or ahd, after --demosaic), convert nothing
       --list FILE          also read input paths from FILE, one a line ("-": standard
                            input); blank lines and lines starting with # are ignored
       --shard K/N          convert only slice K of N of the sorted inputs; K counts from 0

@@ -87,12 +87,14 @@ bool ReportOutputClashes(const std::vector<std::string>& paths, const std::strin
   return !clashes.empty();
 }
 
-int PrintInfo(const std::vector<std::string>& paths) {
+int PrintInfo(const std::vector<std::string>& paths, const TConvertOptions& convert) {
   int status = kExitOk;
   for (const std::string& path : paths) {
     try {
       const TRawImageSize size = GetRawImageSize(path);
-      std::cout << path << "\t" << size.Width << "x" << size.Height << "\n";
+      const bool own = UsesOwnDevelopPath(path, convert);
+      std::cout << path << "\t" << size.Width << "x" << size.Height << "\t" << (own ? "rcd" : "ahd")
+                << "\n";
     } catch (const EosError& e) {
       ReportError(path, e.what(), e.code());
       status = kExitFailed;
@@ -208,7 +210,7 @@ int main(int argc, char** argv) {
     paths = ShardSlice(std::move(paths), *options.shard);
   }
   if (options.info) {
-    const int status = PrintInfo(paths);
+    const int status = PrintInfo(paths, options.convert);
     return inputsOk ? status : kExitFailed;
   }
 

@@ -44,6 +44,13 @@ void OpenRawImage(const std::string& rawPath, ConversionObjects& objects) {
   CheckEdsError(EdsCreateImageRef(objects.fileStream.get(), objects.image.out()));
 }
 
+void ChooseDevelopPath(EdsImageRef image, const TConvertOptions& options) {
+  if (options.Demosaic == kDemosaicAhd) {
+    const EdsUInt32 path = kEdsDevelopPath_LibRaw;
+    CheckEdsError(EdsSetPropertyData(image, kEdsPropID_DevelopPath, 0, sizeof path, &path));
+  }
+}
+
 TRawImageSize QueryFullSize(EdsImageRef image) {
   EdsImageInfo info{};
   CheckEdsError(EdsGetImageInfo(image, kEdsImageSrc_FullView, &info));
@@ -62,18 +69,32 @@ TRawImageSize GetRawImageSize(const std::string& rawPath) {
   return QueryFullSize(objects.image.get());
 }
 
+bool UsesOwnDevelopPath(const std::string& rawPath, TConvertOptions options) {
+  ConversionObjects objects;
+  OpenRawImage(rawPath, objects);
+  ChooseDevelopPath(objects.image.get(), options);
+  EdsUInt32 path = kEdsDevelopPath_LibRaw;
+  // A backend that cannot tell develops every file its one way.
+  if (EdsGetPropertyData(objects.image.get(), kEdsPropID_DevelopPath, 0, sizeof path, &path) !=
+      EDS_ERR_OK) {
+    return false;
+  }
+  return path == kEdsDevelopPath_Own;
+}
+
 void ConvertRawToDpx(const std::string& rawPath, const std::string& outPath,
                      TConvertOptions options) {
   ConversionObjects objects;
   OpenRawImage(rawPath, objects);
+  ChooseDevelopPath(objects.image.get(), options);
   if (options.ColorSpace == kColorSpaceLinear) {
     CheckEdsError(EdsSetPropertyData(objects.image.get(), kEdsPropID_LinearRendering, 0,
                                      sizeof kLinearOn, &kLinearOn));
   }
   const TRawImageSize full = QueryFullSize(objects.image.get());
   const EdsRect sourceRect{0, 0, full.Width, full.Height};
-  const EdsSize dest = options.Resize ? EdsSize{options.Width, options.Height}
-                                      : EdsSize{full.Width, full.Height};
+  const EdsSize dest =
+      options.Resize ? EdsSize{options.Width, options.Height} : EdsSize{full.Width, full.Height};
 
   // A destination the 32-bit buffer size cannot describe is refused before anything is
   // allocated or written, with the code the SDK uses for a bad parameter.
@@ -83,8 +104,8 @@ void ConvertRawToDpx(const std::string& rawPath, const std::string& outPath,
     CheckEdsError(EDS_ERR_INVALID_PARAMETER);
   }
 
-  CheckEdsError(EdsCreateMemoryStream(static_cast<EdsUInt64>(bufferBytes),
-                                      objects.memoryStream.out()));
+  CheckEdsError(
+      EdsCreateMemoryStream(static_cast<EdsUInt64>(bufferBytes), objects.memoryStream.out()));
   CheckEdsError(EdsGetImage(objects.image.get(), kEdsImageSrc_RAWFullView,
                             kEdsTargetImageType_RGB16, sourceRect, dest,
                             objects.memoryStream.get()));
