@@ -8,6 +8,7 @@ packages=(
   xvfb xauth fonts-liberation openbox
   openimageio-tools dcraw imagemagick time
   clang libclang-rt-14-dev
+  python3 python3-numpy
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -327,6 +327,7 @@ class DevelopmentSlot {
  public:
   DevelopmentSlot() {
     const int running = ++runningDevelopments;
+    // TODO: UsableCpuCount() (affinity mask and cgroup quota) once core/SystemResources.h is in.
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     threads_ = std::max(1, cores / running);
 #ifdef _OPENMP

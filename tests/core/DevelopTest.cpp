@@ -2,17 +2,23 @@
 // differences, independent of threads and tiles, and leaving what it does not cover to LibRaw.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "RawToDpx.h"
 #include "TestPaths.h"
+#include "TransferCurve.h"
 #include "develop/RawFrame.h"
 #include "develop/TileScheduler.h"
 #include "edsdk/EDSDKErrors.h"
@@ -61,6 +67,11 @@ std::optional<fs::path> Cr2Generator() {
   return tool;
 }
 
+// The system's Python (with the distribution's numpy), else the first on the path.
+std::string Python() {
+  return fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+}
+
 // ---------------------------------------------------------------------------------------------
 // A noise-free flat scene develops to one value per channel with any demosaic: there, our path
 // must give what LibRaw's gives, so colours (black, white balance, white level, matrix, clip,
@@ -92,7 +103,7 @@ TEST_P(FlatFieldTest, OwnPathEqualsLibRawWithinTwoCodes) {
   if (!tool) GTEST_SKIP() << "shared tools/make_cr2.py not available";
   TempDir dir;
   const fs::path raw = dir / "flat.cr2";
-  const std::string command = "python3 '" + tool->string() + "' --model " + GetParam().model +
+  const std::string command = Python() + " '" + tool->string() + "' --model " + GetParam().model +
                               " --orientation " + GetParam().orientation +
                               " --scene flat --noise-free '" + raw.string() + "' >/dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
@@ -122,6 +133,151 @@ TEST_P(FlatFieldTest, OwnPathEqualsLibRawWithinTwoCodes) {
   }
   EXPECT_LE(worst, 2) << "pixel " << worstAt / 3 << " channel " << worstAt % 3 << ": "
                       << a.samples[worstAt] << " against " << b.samples[worstAt];
+}
+
+// ---------------------------------------------------------------------------------------------
+// Demosaic quality against ground truth: a noise-free chart and, for every pixel, the camera
+// values of all three channels. The truth is mapped to linear output by an affine fit per
+// channel on the unclipped pixels of LibRaw's AHD picture (linearised), then encoded with the
+// BT.709 curve: PSNR in the space the default DPX holds, over all channels, leaving out a
+// border.
+
+// 16-bit binary PPM, values as doubles.
+std::vector<double> ReadPpm(const fs::path& path, int& width, int& height) {
+  const std::string bytes = ReadFileBytes(path);
+  std::size_t at = 0;
+  auto token = [&] {
+    while (at < bytes.size() && std::isspace(static_cast<unsigned char>(bytes[at]))) ++at;
+    const std::size_t start = at;
+    while (at < bytes.size() && !std::isspace(static_cast<unsigned char>(bytes[at]))) ++at;
+    return bytes.substr(start, at - start);
+  };
+  if (token() != "P6") return {};
+  width = std::stoi(token());
+  height = std::stoi(token());
+  token();
+  ++at;
+  std::vector<double> v(std::size_t{3} * width * height);
+  for (std::size_t i = 0; i < v.size() && at + 2 * i + 1 < bytes.size(); ++i) {
+    v[i] = static_cast<unsigned char>(bytes[at + 2 * i]) * 256.0 +
+           static_cast<unsigned char>(bytes[at + 2 * i + 1]);
+  }
+  return v;
+}
+
+// Solves the 4 x 4 system a x = b (Gaussian elimination with partial pivoting).
+std::array<double, 4> Solve4(std::array<std::array<double, 5>, 4> m) {
+  for (int c = 0; c < 4; ++c) {
+    int pivot = c;
+    for (int r = c + 1; r < 4; ++r) {
+      if (std::fabs(m[r][c]) > std::fabs(m[pivot][c])) pivot = r;
+    }
+    std::swap(m[c], m[pivot]);
+    for (int r = 0; r < 4; ++r) {
+      if (r == c || m[c][c] == 0) continue;
+      const double f = m[r][c] / m[c][c];
+      for (int k = c; k < 5; ++k) m[r][k] -= f * m[c][k];
+    }
+  }
+  std::array<double, 4> x{};
+  for (int c = 0; c < 4; ++c) x[c] = m[c][c] != 0 ? m[c][4] / m[c][c] : 0;
+  return x;
+}
+
+struct QualityCase {
+  const char* name;
+  bool lowPass;
+  double allowedBelowAhd;  // dB
+};
+
+void PrintTo(const QualityCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class DemosaicQualityTest : public ::testing::TestWithParam<QualityCase> {};
+
+INSTANTIATE_TEST_SUITE_P(Charts, DemosaicQualityTest,
+                         ::testing::Values(QualityCase{"OpticalLowPass", true, 0.1},
+                                           QualityCase{"PixelSharp", false, 3.0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(DemosaicQualityTest, PsnrAgainstTruthKeepsUpWithAhd) {
+  const auto generator = Cr2Generator();
+  if (!generator) GTEST_SKIP() << "shared tools/make_cr2.py not available";
+  const fs::path tool = generator->parent_path() / "make_cr2_truth.py";
+  TempDir dir;
+  const fs::path raw = dir / "chart.cr2";
+  const fs::path truthFile = dir / "truth.ppm";
+  const std::string command = Python() + " '" + tool.string() + "' '" + raw.string() + "' '" +
+                              truthFile.string() + "' --model 350d" +
+                              (GetParam().lowPass ? " --olpf" : "") + " >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) {
+    GTEST_SKIP() << "the truth generator failed (the low-pass needs python3-numpy): " << command;
+  }
+  int tw = 0, th = 0;
+  const std::vector<double> truth = ReadPpm(truthFile, tw, th);
+  ASSERT_FALSE(truth.empty());
+
+  TConvertOptions own;
+  TConvertOptions ahd = own;
+  ahd.Demosaic = kDemosaicAhd;
+  ConvertRawToDpx(raw.string(), (dir / "own.dpx").string(), own);
+  ConvertRawToDpx(raw.string(), (dir / "ahd.dpx").string(), ahd);
+  const Picture a = ReadDpx(dir / "own.dpx");
+  const Picture b = ReadDpx(dir / "ahd.dpx");
+  const int w = std::min(tw, b.width), h = std::min(th, b.height);
+  ASSERT_GT(w, 64);
+  ASSERT_GT(h, 64);
+  const auto truthAt = [&](int x, int y, int k) {
+    return truth[(static_cast<std::size_t>(y) * tw + x) * 3 + static_cast<std::size_t>(k)];
+  };
+  const auto sample = [](const Picture& p, int x, int y, int c) {
+    return p.samples[(static_cast<std::size_t>(y) * p.width + x) * 3 +
+                     static_cast<std::size_t>(c)] /
+           65535.0;
+  };
+  std::array<std::array<double, 4>, 3> fit{};
+  for (int c = 0; c < 3; ++c) {
+    std::array<std::array<double, 5>, 4> normal{};
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        const double encoded = sample(b, x, y, c);
+        if (encoded < 0.01 || encoded > 0.99) continue;
+        const double target =
+            encoded < 4.5 * 0.018 ? encoded / 4.5 : std::pow((encoded + 0.099) / 1.099, 1 / 0.45);
+        const double row[4] = {truthAt(x, y, 0), truthAt(x, y, 1), truthAt(x, y, 2), 1.0};
+        for (int i = 0; i < 4; ++i) {
+          for (int j = 0; j < 4; ++j) normal[i][j] += row[i] * row[j];
+          normal[i][4] += row[i] * target;
+        }
+      }
+    }
+    fit[c] = Solve4(normal);
+  }
+  constexpr int kBorder = 16;
+  const auto psnr = [&](const Picture& p) {
+    double sum = 0;
+    std::size_t n = 0;
+    for (int y = kBorder; y < h - kBorder; ++y) {
+      for (int x = kBorder; x < w - kBorder; ++x) {
+        for (int c = 0; c < 3; ++c) {
+          const double expected =
+              Rec709Encode(std::clamp(fit[c][0] * truthAt(x, y, 0) + fit[c][1] * truthAt(x, y, 1) +
+                                          fit[c][2] * truthAt(x, y, 2) + fit[c][3],
+                                      0.0, 1.0));
+          const double d = sample(p, x, y, c) - expected;
+          sum += d * d;
+          ++n;
+        }
+      }
+    }
+    return 10 * std::log10(static_cast<double>(n) / sum);
+  };
+  const double ours = psnr(a), reference = psnr(b);
+  RecordProperty("psnr_own", std::to_string(ours));
+  RecordProperty("psnr_ahd", std::to_string(reference));
+  EXPECT_GE(ours, reference - GetParam().allowedBelowAhd)
+      << "own " << ours << " dB, AHD " << reference << " dB";
 }
 
 // ---------------------------------------------------------------------------------------------
