@@ -57,10 +57,11 @@ void DemosaicTile(DemosaicScratch& s, int width, int height, const std::array<in
 
   // Every sample goes to its own colour's plane as it is.
   for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const std::ptrdiff_t i = y * w1 + x;
-      planes[colourAt(x, y)][i] = cfa[i];
-    }
+    const std::ptrdiff_t row = y * w1;
+    float* even = planes[colourAt(0, y)] + row;
+    float* odd = planes[colourAt(1, y)] + row;
+    for (int x = 0; x < width; x += 2) even[x] = cfa[row + x];
+    for (int x = 1; x < width; x += 2) odd[x] = cfa[row + x];
   }
 
   // Squared vertical and horizontal high-pass responses: large where the picture changes along
@@ -121,11 +122,12 @@ void DemosaicTile(DemosaicScratch& s, int width, int height, const std::array<in
   }
 
   // Diagonal high-pass responses (the vertical/horizontal planes are free again) and the
-  // diagonal direction: 0 along north-west/south-east, 1 along north-east/south-west.
+  // diagonal direction: 0 along north-west/south-east, 1 along north-east/south-west. Only red
+  // and blue photosites need them, and their diagonal neighbours are red and blue too.
   float* hpP = hpV;
   float* hpQ = hpH;
   for (int y = 3; y < height - 3; ++y) {
-    for (int x = 3; x < width - 3; ++x) {
+    for (int x = startAt(3, firstNonGreen(y)); x < width - 3; x += 2) {
       const std::ptrdiff_t i = y * w1 + x;
       hpP[i] = Square((cfa[i - w3 - 3] - cfa[i - w1 - 1] - cfa[i + w1 + 1] + cfa[i + w3 + 3]) -
                       3 * (cfa[i - w2 - 2] + cfa[i + w2 + 2]) + 6 * cfa[i]);
@@ -134,7 +136,7 @@ void DemosaicTile(DemosaicScratch& s, int width, int height, const std::array<in
     }
   }
   for (int y = 4; y < height - 4; ++y) {
-    for (int x = 4; x < width - 4; ++x) {
+    for (int x = startAt(4, firstNonGreen(y)); x < width - 4; x += 2) {
       const std::ptrdiff_t i = y * w1 + x;
       const float p = std::max(kEpsSquared, hpP[i - w1 - 1] + hpP[i] + hpP[i + w1 + 1]);
       const float q = std::max(kEpsSquared, hpQ[i - w1 + 1] + hpQ[i] + hpQ[i + w1 - 1]);

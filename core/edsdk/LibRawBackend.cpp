@@ -28,6 +28,7 @@
 #include "EDSDKErrors.h"
 #include "Resample.h"
 #include "TransferCurve.h"
+#include "develop/HugePageBuffer.h"
 #include "develop/RawFrame.h"
 #include "develop/TileScheduler.h"
 
@@ -540,7 +541,9 @@ struct FileStreamObject final : SdkObject {
 
 struct MemoryStreamObject final : SdkObject {
   MemoryStreamObject() : SdkObject(Kind::MemoryStream) {}
-  std::unique_ptr<std::uint8_t[]> data;  // not zero-filled: untouched pages cost nothing
+  // Mapped, not zero-filled: untouched pages cost nothing, and the pages the picture fills are
+  // huge ones where the system has them (a fraction of the first-touch cost).
+  HugePageBuffer data;
   std::uint64_t capacity = 0;
   std::uint64_t length = 0;  // bytes of developed data
 };
@@ -884,7 +887,7 @@ EdsError LibRawBackend::CreateMemoryStream(EdsUInt64 bufferSize, EdsStreamRef* o
   if (bufferSize > static_cast<EdsUInt64>(kMaxPixels) * 6) return EDS_ERR_MEM_ALLOC_FAILED;
   return Guarded([&] {
     auto stream = std::make_shared<MemoryStreamObject>();
-    stream->data = std::make_unique_for_overwrite<std::uint8_t[]>(bufferSize);
+    stream->data.EnsureSize(static_cast<std::size_t>(bufferSize));
     stream->capacity = bufferSize;
     *outStream = registry_->Add(std::move(stream));
     return EDS_ERR_OK;
@@ -912,7 +915,7 @@ EdsError LibRawBackend::GetImage(EdsImageRef imageRef, EdsImageSource source,
   return Guarded([&] {
     stream->length = 0;
     const EdsError error = image->Develop(destSize.width, destSize.height,
-                                          reinterpret_cast<std::uint16_t*>(stream->data.get()));
+                                          static_cast<std::uint16_t*>(stream->data.data()));
     if (error == EDS_ERR_OK) stream->length = bytes;
     return error;
   });
@@ -922,7 +925,7 @@ EdsError LibRawBackend::GetPointer(EdsStreamRef ref, void** outPointer) {
   const auto stream = registry_->Find<MemoryStreamObject>(ref, Kind::MemoryStream);
   if (!stream) return EDS_ERR_INVALID_HANDLE;
   if (outPointer == nullptr) return EDS_ERR_INVALID_PARAMETER;
-  *outPointer = stream->data.get();
+  *outPointer = stream->data.data();
   return EDS_ERR_OK;
 }
 
