@@ -1,11 +1,14 @@
 #include "Application.h"
 
+#include <QTimer>
 #include <QtPlugin>
+#include <cstdio>
 
 #include "DpxImagePlugin.h"
 #include "ErrorDisplay.h"
 #include "MainForm.h"
 #include "ProdInfo.h"
+#include "StartupFiles.h"
 #include "edsdk/EDSDKApi.h"
 
 // The DPX format lives in the program itself; its registration step decides when it answers.
@@ -13,7 +16,7 @@ Q_IMPORT_PLUGIN(TDpxImagePlugin)
 
 TTarnApplication::TTarnApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("tarn-raw2dpx"));
-  setApplicationVersion(QStringLiteral("1.0.0.0"));
+  setApplicationVersion(QStringLiteral(TARN_VERSION));
   setDesktopFileName(QStringLiteral("tarn-raw2dpx"));
   setWindowIcon(ApplicationIcon());
 }
@@ -58,8 +61,14 @@ TApplicationModules::RawToDpxStep::~RawToDpxStep() {
 }
 
 int RunTarnApplication(int argc, char** argv) {
-  // Qt's own options (-style, -platform, ...) are not taken from the command line either, so
-  // that every start is the same; QT_QPA_PLATFORM and friends still work.
+  if (AsksForVersion(argc, argv)) {
+    std::printf("tarn-raw2dpx %s\n", TARN_VERSION);
+    return 0;
+  }
+  const QStringList startupPaths = StartupPaths(argc, argv);
+
+  // Qt's own options (-style, -platform, ...) are not taken from the command line, so that every
+  // start is the same; QT_QPA_PLATFORM and friends still work.
   char fallbackName[] = "tarn-raw2dpx";
   char* qtArgv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : fallbackName, nullptr};
   int qtArgc = 1;
@@ -70,6 +79,12 @@ int RunTarnApplication(int argc, char** argv) {
   {
     TfrmMain mainForm;
     mainForm.show();
+    // Files and folders from the command line are listed once the loop runs, as a drop lists
+    // them, so the window is up before their sizes are read and an error box has its window.
+    if (!startupPaths.isEmpty()) {
+      QTimer::singleShot(0, &mainForm,
+                         [&] { RunCommand([&] { mainForm.AddPaths(startupPaths); }); });
+    }
     application.exec();
   }
   return 0;

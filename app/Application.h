@@ -43,6 +43,7 @@ class TApplicationModules {
   RawToDpxStep rawToDpx_;
 };
 
-// The whole program: start-up, the main window's message loop, shutdown. The command-line
-// arguments are ignored (argv[0] only names the program). Returns the exit code, 0.
+// The whole program: start-up, the main window's message loop, shutdown. Files and folders named
+// on the command line are added to the list as a drop adds them; --version prints the version
+// instead; every other argument is ignored. Returns the exit code, 0.
 int RunTarnApplication(int argc, char** argv);

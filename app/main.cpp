@@ -1,6 +1,7 @@
 // Tarn RAW to DPX Converter. Start-up order: the application object, then the module steps
 // (product information, DPX image format, SDK), then the main window and its message loop;
-// shutdown in reverse. Command-line arguments are ignored.
+// shutdown in reverse. Files and folders on the command line are listed at start-up; other
+// arguments are ignored.
 #include "Application.h"
 
 int main(int argc, char** argv) {

@@ -3,8 +3,9 @@
 #
 #   bench/fuzz.sh TARGET SECONDS [extra libFuzzer flags...]
 #
-# TARGET is dpx (the DPX decoder) or sdk (the SDK layer: size query and a 64x48 conversion of
-# arbitrary bytes as a RAW file). The build lives in build-fuzz/ (clang, AddressSanitizer,
+# TARGET is dpx (the DPX decoder), sdk (the SDK layer: size query and a 64x48 conversion of
+# arbitrary bytes as a RAW file) or cr2 (our CR2 lossless-JPEG decoder, seeded with small CR2s
+# from fuzz/seeds/cr2). The build lives in build-fuzz/ (clang, AddressSanitizer,
 # UndefinedBehaviorSanitizer); the corpus grows in build-fuzz/corpus/TARGET across runs, seeded
 # from tests/data. Findings land in build-fuzz/artifacts/TARGET/; the script then exits with 1.
 # One fuzzing process only: the machine is shared.
@@ -12,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [ $# -lt 2 ]; then
-  sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 fi
 target=${1%_fuzzer}
@@ -34,8 +35,14 @@ case "$target" in
     seeds=("$seed_dir")
     limits=(-rss_limit_mb=2048)
     ;;
+  cr2)
+    seeds=(fuzz/seeds/cr2)
+    # The decoder sizes its memory from the header only after checking that the compressed data
+    # can hold that many samples: 16 bytes of output per input byte at most.
+    limits=(-malloc_limit_mb=512 -rss_limit_mb=2048)
+    ;;
   *)
-    echo "unknown target '$target' (dpx or sdk)" >&2
+    echo "unknown target '$target' (dpx, sdk or cr2)" >&2
     exit 2
     ;;
 esac

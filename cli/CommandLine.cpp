@@ -1,7 +1,9 @@
 #include "CommandLine.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <limits>
 #include <sstream>
 #include <unordered_map>
 
@@ -24,6 +26,17 @@ TConvertOptions ParseResize(const std::string& value, TConvertOptions convert) {
       height > 65535) {
     throw UsageError("--resize takes WIDTHxHEIGHT with sizes from 1 to 65535, not \"" + value +
                      "\"");
+  }
+  // A frame is one buffer of 6 bytes a pixel whose size must fit 31 bits: refused here, before
+  // the output folder is made, rather than by every file of the run.
+  constexpr std::int64_t kMaxFrameBytes = std::numeric_limits<std::int32_t>::max();
+  const std::int64_t frameBytes = std::int64_t{width} * height * 6;
+  if (frameBytes > kMaxFrameBytes) {
+    throw UsageError("--resize " + value + ": a frame of " + std::to_string(width) + " x " +
+                     std::to_string(height) + " pixels takes " + std::to_string(frameBytes) +
+                     " bytes, more than the " + std::to_string(kMaxFrameBytes) +
+                     " one frame can hold (at most " + std::to_string(kMaxFrameBytes / 6) +
+                     " pixels)");
   }
   convert.Resize = true;
   convert.Width = width;
@@ -61,11 +74,15 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
       optionsEnded = true;
       continue;
     }
-    // --name=value is the same as --name value.
+    // --name=value is the same as --name value, and so is -xVALUE for a short option taking
+    // a value (-j4, -oDIR).
     std::optional<std::string> inlineValue;
     if (const std::size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
       inlineValue = arg.substr(eq + 1);
       arg.erase(eq);
+    } else if (arg.size() > 2 && arg[1] != '-' && (arg[1] == 'o' || arg[1] == 'j')) {
+      inlineValue = arg.substr(2);
+      arg.erase(2);
     }
     auto value = [&]() -> std::string {
       if (inlineValue) return *inlineValue;
@@ -83,12 +100,15 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
       options.convert = ParseResize(value(), options.convert);
     } else if (arg == "--color-space") {
       const std::string v = value();
-      if (v == "srgb" || v == "rec709") {
+      std::string name = v;
+      std::transform(name.begin(), name.end(), name.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      if (name == "srgb" || name == "rec709") {
         options.convert.ColorSpace = kColorSpaceRec709;
-      } else if (v == "linear") {
+      } else if (name == "linear") {
         options.convert.ColorSpace = kColorSpaceLinear;
       } else {
-        throw UsageError("--color-space takes srgb or linear, not \"" + v + "\"");
+        throw UsageError("--color-space takes srgb, rec709 or linear, not \"" + v + "\"");
       }
     } else if (arg == "--demosaic") {
       const std::string v = value();
@@ -128,13 +148,20 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
       options.listFile = value();
     } else if (arg == "--shard") {
       options.shard = ParseShard(value());
+    } else if (arg == "-v" || arg == "--verbose") {
+      noValue();
+      options.verbose = true;
     } else if (arg == "-h" || arg == "--help") {
+      noValue();
       options.help = true;
+    } else if (arg == "--version") {
+      noValue();
+      options.version = true;
     } else {
       throw UsageError("unknown option " + arg);
     }
   }
-  if (options.help) return options;
+  if (options.help || options.version) return options;
   if (options.inputs.empty() && options.listFile.empty()) {
     throw UsageError("no RAW files or folders given");
   }
@@ -180,9 +207,13 @@ std::vector<std::string> ShardSlice(std::vector<std::string> paths, Shard shard)
           paths.begin() + static_cast<std::ptrdiff_t>(end)};
 }
 
+std::string VersionText() {
+  return std::string("raw2dpx ") + RAW2DPX_VERSION + "\n";
+}
+
 const char* UsageText() {
   return R"(Usage: raw2dpx [options] FILE|FOLDER... -o DIR
-       raw2dpx --info FILE|FOLDER...
+  or:  raw2dpx --info FILE|FOLDER...
 
 Converts camera RAW files into 16-bit RGB DPX files, one DPX file per RAW file, named after
 the RAW file with the extension .dpx, in the output folder. A folder stands for the RAW files
@@ -191,20 +222,24 @@ directly inside it, sorted by name.
 Options:
   -o, --output DIR         the output folder (made when missing)
       --resize WxH         scale every picture to exactly W x H pixels (stretched, not
-                           cropped); without it every picture keeps its full size
-      --color-space srgb|linear
-                           srgb: Rec.709 transfer curve (DPX transfer code 6, the default);
-                           linear: linear light (DPX transfer code 2)
+                           cropped; W x H at most 357913941); without it every picture
+                           keeps its full size
+      --color-space srgb|rec709|linear
+                           srgb or rec709 (one rendering, the default): the Rec.709
+                           transfer curve (DPX transfer code 6); linear: linear light (DPX
+                           transfer code 2); any case
       --demosaic rcd|ahd   rcd: our tiled develop path with the RCD demosaic for Bayer
                            sensors, LibRaw's AHD develop for every other sensor (the
                            default); ahd: LibRaw's AHD develop for every file, the output
                            of earlier versions
-  -j, --jobs N             conversions at once (default: one per core, fewer when memory
-                           is short)
+  -j, --jobs N             conversions at once (default: one per CPU this process may use,
+                           after its affinity mask and control group, fewer when memory is
+                           short)
       --overwrite ask|always|never
                            what to do with an output file that exists already. ask: a
                            question for each, answered yes, no, cancel or yes to all (the
-                           default on a terminal); always: replace; never: keep it and
+                           default on a terminal; without one the answers are read from
+                           standard input, one a line); always: replace; never: keep it and
                            report the skip (the default without a terminal, so a rerun of
                            an interrupted batch converts only what is missing)
       --keep-going         go on after a file fails (default: stop at the first failure;
@@ -215,19 +250,28 @@ Options:
                            input); blank lines and lines starting with # are ignored
       --shard K/N          convert only slice K of N of the sorted inputs; K counts from 0
                            (0/N to N-1/N), so "--shard $SLURM_ARRAY_TASK_ID/N" fits a job
-                           array submitted with --array=0-(N-1); refused when two
-                           inputs would give the same output file name
-      --dry-run            print what would be converted, and where, and convert nothing
+                           array submitted with --array=0-(N-1)
+      --dry-run            print what would be converted, and where, and convert nothing;
+                           inputs that cannot be opened and an unusable output folder are
+                           reported as the run would report them
+  -v, --verbose            also print the CPUs and memory found usable and the number of
+                           conversions at once
   -h, --help               this text
+      --version            the version
+
+Two inputs that would give the same output file name (IMG_1.CR2 from two folders, or one file
+listed twice) are refused before anything is converted: the second would replace or lose the
+first one's frame. A folder without RAW files, or a list without paths, is an error.
 
 Output files appear only when complete: a failed or interrupted conversion leaves no partial
 file and leaves an existing file as it was. Ctrl-C (or SIGTERM) lets running conversions
-finish and starts no new one; a second Ctrl-C stops at once.
+finish and starts no new one, also while the overwrite question waits for its answer; a
+second Ctrl-C stops at once.
 
 Every error names the file and gives the SDK code, e.g.
   raw2dpx: /raw/IMG_0042.CR2: EOS Error: 0000002D (file data corrupt or truncated)
 
-Exit status: 0 when nothing failed, 1 when a file failed or the run was cancelled,
-2 on bad usage, 130 when interrupted.
+Exit status: 0 when nothing failed, 1 when a file failed, nothing was found to convert or the
+run was cancelled, 2 on bad usage, 130 when interrupted.
 )";
 }

@@ -25,7 +25,9 @@ struct CliOptions {
   bool keepGoing = false;
   bool info = false;
   bool dryRun = false;
+  bool verbose = false;  // also tell what the machine offers and how many conversions run at once
   bool help = false;
+  bool version = false;
   std::optional<Shard> shard;
 };
 
@@ -37,6 +39,8 @@ class UsageError : public std::runtime_error {
 
 CliOptions ParseCommandLine(const std::vector<std::string>& args);
 const char* UsageText();
+// "raw2dpx 1.0.0" and a line break.
+std::string VersionText();
 
 // Paths listed in text: one a line; blank lines and lines starting with "#" are ignored;
 // surrounding blanks and a carriage return are trimmed.
@@ -49,8 +53,9 @@ struct OutputClash {
   std::string output;
 };
 
-// Every input of paths whose output file in outputFolder an earlier input has already. Shards
-// run as separate processes, which could write such a file at the same time, both reporting
+// Every input of paths whose output file in outputFolder an earlier input has already. The
+// later input would replace the earlier one's frame (or be skipped as existing), and shards,
+// which run as separate processes, could write such a file at the same time, both reporting
 // success for what is in the end one frame.
 std::vector<OutputClash> OutputClashes(const std::vector<std::string>& paths,
                                        const std::string& outputFolder);

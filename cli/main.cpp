@@ -1,19 +1,28 @@
 // raw2dpx: the converter's command-line face, for scripts and render farms.
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <sstream>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 #include "BatchRun.h"
 #include "CommandLine.h"
 #include "RawFiles.h"
+#include "SystemResources.h"
 #include "edsdk/EDSDKApi.h"
 
 namespace fs = std::filesystem;
@@ -33,7 +42,8 @@ void ReportError(const std::string& file, const std::string& message, EdsError c
   std::cerr << "raw2dpx: " << file << ": " << Describe(message, code) << "\n";
 }
 
-// Expands folders and the --list file; returns false when an input could not be read.
+// Expands folders and the --list file; returns false when an input could not be read. A folder
+// without RAW files and a list without paths are reported: usually a mistyped path.
 bool ExpandInputs(const CliOptions& options, std::vector<std::string>& paths) {
   bool ok = true;
   auto add = [&](const std::string& input) {
@@ -41,6 +51,7 @@ bool ExpandInputs(const CliOptions& options, std::vector<std::string>& paths) {
     if (fs::is_directory(input, ec)) {
       try {
         const auto files = RawFilesInFolder(input);
+        if (files.empty()) ReportError(input, "no RAW files found in this folder");
         paths.insert(paths.end(), files.begin(), files.end());
       } catch (const std::exception& e) {
         std::cerr << "raw2dpx: " << e.what() << "\n";
@@ -65,26 +76,55 @@ bool ExpandInputs(const CliOptions& options, std::vector<std::string>& paths) {
       }
       text << list.rdbuf();
     }
-    for (const std::string& path : ParsePathList(text.str())) add(path);
+    const std::vector<std::string> listed = ParsePathList(text.str());
+    if (listed.empty()) {
+      ReportError(options.listFile == "-" ? "standard input" : options.listFile,
+                  "no paths in the list");
+    }
+    for (const std::string& path : listed) add(path);
   }
   return ok;
 }
 
-// Reports inputs sharing an output file; true when there are any.
+// Reports every input sharing an output file with an earlier one; true when there are any.
 bool ReportOutputClashes(const std::vector<std::string>& paths, const std::string& outputFolder) {
-  constexpr std::size_t kShown = 10;
   const std::vector<OutputClash> clashes = OutputClashes(paths, outputFolder);
-  for (std::size_t i = 0; i < std::min(clashes.size(), kShown); ++i) {
-    ReportError(clashes[i].second,
-                "same output file as " + clashes[i].first + " (" + clashes[i].output + ")");
-  }
-  if (clashes.size() > kShown) {
-    std::cerr << "raw2dpx: and " << clashes.size() - kShown << " more inputs like these\n";
+  for (const OutputClash& clash : clashes) {
+    ReportError(clash.second, "same output file as " + clash.first + " (" + clash.output + ")");
   }
   if (!clashes.empty()) {
-    std::cerr << "raw2dpx: with --shard every input needs an output file name of its own\n";
+    std::cerr << "raw2dpx: every input needs an output file name of its own; nothing converted\n";
   }
   return !clashes.empty();
+}
+
+// Why folder cannot take the output files, or "" when it can (or can be made). Looks only:
+// --dry-run creates nothing.
+std::string OutputFolderProblem(const std::string& folder) {
+  std::error_code ec;
+  fs::path existing = fs::absolute(folder, ec);
+  if (ec) return ec.message();
+  // The nearest part of the path that exists must be a folder for the rest to be made in it.
+  while (!fs::exists(fs::symlink_status(existing, ec)) && existing.has_relative_path()) {
+    existing = existing.parent_path();
+  }
+  if (!fs::is_directory(existing, ec)) {
+    return std::error_code(ENOTDIR, std::generic_category()).message();
+  }
+  return "";
+}
+
+// Opens the RAW file the way its conversion does first, so that a missing or unreadable input
+// is reported with the same code and text.
+void CheckInputOpens(const std::string& path) {
+  struct Stream {
+    EdsStreamRef ref = nullptr;
+    ~Stream() {
+      if (ref != nullptr) EdsRelease(ref);
+    }
+  } stream;
+  CheckEdsError(EdsCreateFileStream(path.c_str(), kEdsFileCreateDisposition_OpenExisting,
+                                    kEdsAccess_Read, &stream.ref));
 }
 
 int PrintInfo(const std::vector<std::string>& paths, const TConvertOptions& convert) {
@@ -103,6 +143,66 @@ int PrintInfo(const std::vector<std::string>& paths, const TConvertOptions& conv
   return status;
 }
 
+// Lines typed at standard input, read so that Interrupt() from another thread ends a wait for
+// one at once: Ctrl-C at the overwrite question must not wait for Enter.
+class AnswerReader {
+ public:
+  AnswerReader() {
+    if (::pipe2(wake_, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category());
+  }
+  ~AnswerReader() {
+    ::close(wake_[0]);
+    ::close(wake_[1]);
+  }
+  AnswerReader(const AnswerReader&) = delete;
+  AnswerReader& operator=(const AnswerReader&) = delete;
+
+  // Safe from any thread (and from the signal watcher): the waiting and every later read end.
+  void Interrupt() {
+    interrupted_ = true;
+    (void)!::write(wake_[1], "x", 1);
+  }
+  bool Interrupted() const { return interrupted_; }
+
+  // The next line without its line break; nullopt at the end of the input or when interrupted.
+  std::optional<std::string> ReadLine() {
+    for (;;) {
+      if (interrupted_) return std::nullopt;
+      if (const std::size_t end = pending_.find('\n'); end != std::string::npos) {
+        std::string line = pending_.substr(0, end);
+        pending_.erase(0, end + 1);
+        return line;
+      }
+      if (endOfInput_) {
+        if (pending_.empty()) return std::nullopt;
+        return std::exchange(pending_, std::string());
+      }
+      pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+      if (::poll(fds, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        endOfInput_ = true;
+        continue;
+      }
+      if (fds[1].revents != 0) continue;  // interrupted
+      if (fds[0].revents == 0) continue;
+      char buffer[256];
+      const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (n <= 0) {
+        endOfInput_ = true;
+      } else {
+        pending_.append(buffer, static_cast<std::size_t>(n));
+      }
+    }
+  }
+
+ private:
+  int wake_[2] = {-1, -1};
+  std::atomic<bool> interrupted_{false};
+  bool endOfInput_ = false;
+  std::string pending_;
+};
+
 class TerminalReport : public BatchObserver {
  public:
   TerminalReport(const std::vector<std::string>& inputs, OverwriteMode mode)
@@ -111,16 +211,43 @@ class TerminalReport : public BatchObserver {
   OverwriteAnswer AskOverwrite(std::size_t, const std::string& outputPath) override {
     if (mode_ == OverwriteMode::Never) return OverwriteAnswer::No;
     ClearLine();
+    asking_ = true;
+    struct Asked {
+      std::atomic<bool>& asking;
+      ~Asked() { asking = false; }
+    } asked{asking_};
     for (;;) {
       std::cerr << "Overwrite \"" << outputPath
                 << "\"? [y]es, [n]o, [c]ancel, yes to [a]ll: " << std::flush;
-      std::string answer;
-      if (!std::getline(std::cin, answer)) return OverwriteAnswer::Cancel;
+      const std::optional<std::string> line = answers_.ReadLine();
+      if (!line) {
+        if (!answers_.Interrupted()) {
+          std::cerr << "\nraw2dpx: no answer to the question (standard input ended); stopping\n";
+        }
+        return OverwriteAnswer::Cancel;
+      }
+      std::string answer = *line;
+      answer.erase(0, answer.find_first_not_of(" \t"));
+      answer.erase(answer.find_last_not_of(" \t\r") + 1);
+      std::transform(answer.begin(), answer.end(), answer.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
       if (answer == "y" || answer == "yes") return OverwriteAnswer::Yes;
       if (answer == "n" || answer == "no") return OverwriteAnswer::No;
       if (answer == "c" || answer == "cancel") return OverwriteAnswer::Cancel;
       if (answer == "a" || answer == "all") return OverwriteAnswer::YesToAll;
+      std::cerr << "Answer y (yes: replace it), n (no: keep it), c (cancel: stop the run) or a "
+                   "(yes to all: replace it and every other one).\n";
     }
+  }
+
+  // Ctrl-C: an open question ends unanswered (as Cancel), and a question to come is not asked.
+  void Interrupt() {
+    if (asking_) {
+      std::cerr << "\n";
+    } else {
+      ClearLine();
+    }
+    answers_.Interrupt();
   }
 
   void EntryStarted(std::size_t index, const std::string&) override {
@@ -158,12 +285,23 @@ class TerminalReport : public BatchObserver {
   const std::vector<std::string>& inputs_;
   OverwriteMode mode_;
   bool live_;
+  AnswerReader answers_;
+  std::atomic<bool> asking_{false};
   std::size_t done_ = 0;
   std::string current_;
 };
 
+// What the run would do, and what it would refuse, without converting or creating anything.
 int DryRun(const std::vector<std::string>& paths, const CliOptions& options, OverwriteMode mode) {
+  int status = kExitOk;
   for (const std::string& path : paths) {
+    try {
+      CheckInputOpens(path);
+    } catch (const EosError& e) {
+      ReportError(path, e.what(), e.code());
+      status = kExitFailed;
+      continue;
+    }
     const std::string output = OutputPathFor(options.outputFolder, path);
     std::cout << path << " -> " << output;
     if (OutputFileExists(output)) {
@@ -173,7 +311,7 @@ int DryRun(const std::vector<std::string>& paths, const CliOptions& options, Ove
     }
     std::cout << "\n";
   }
-  return kExitOk;
+  return status;
 }
 
 std::string ShardLabel(const CliOptions& options) {
@@ -182,21 +320,64 @@ std::string ShardLabel(const CliOptions& options) {
          std::to_string(options.shard->count);
 }
 
-}  // namespace
+// --verbose: what this process may use, as found in its affinity mask, its control groups and
+// the system's available memory.
+void ReportResources(std::optional<int> jobs) {
+  const std::optional<std::int64_t> memory = UsableMemoryBytes();
+  const int cpus = UsableCpuCount();
+  std::cerr << "raw2dpx: " << cpus << (cpus == 1 ? " CPU" : " CPUs") << " usable, "
+            << (memory ? std::to_string(*memory >> 20) + " MiB" : std::string("unknown"))
+            << " of memory available";
+  if (jobs)
+    std::cerr << "; " << *jobs << (*jobs == 1 ? " conversion" : " conversions") << " at once";
+  std::cerr << "\n";
+}
 
-int main(int argc, char** argv) {
-  CliOptions options;
-  try {
-    options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
-  } catch (const UsageError& e) {
-    std::cerr << "raw2dpx: " << e.what() << "\nTry 'raw2dpx --help'.\n";
-    return kExitUsage;
+// Ctrl-C and SIGTERM, taken by a thread of their own so that the batch stops cleanly: the
+// first lets running conversions finish and starts no new one, the second stops at once. The
+// signals must be blocked in every thread before it starts.
+class SignalWatcher {
+ public:
+  SignalWatcher(const sigset_t& signals, BatchRun& run, TerminalReport& report)
+      : signals_(signals) {
+    try {
+      thread_ = std::thread([this, &run, &report] { Watch(run, report); });
+    } catch (const std::system_error& e) {
+      throw Exception("cannot start the thread that takes Ctrl-C: " + e.code().message());
+    }
   }
-  if (options.help) {
-    std::cout << UsageText();
-    return kExitOk;
+  ~SignalWatcher() {
+    pthread_kill(thread_.native_handle(), SIGUSR1);  // the run is over
+    thread_.join();
+  }
+  SignalWatcher(const SignalWatcher&) = delete;
+  SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+  bool Interrupted() const { return interrupted_; }
+
+ private:
+  void Watch(BatchRun& run, TerminalReport& report) {
+    int signal = 0;
+    while (sigwait(&signals_, &signal) == 0) {
+      if (signal == SIGUSR1) return;
+      if (interrupted_.exchange(true)) {
+        report.ClearLine();
+        std::cerr << "raw2dpx: stopped\n";
+        _exit(kExitInterrupted);
+      }
+      run.RequestCancel();
+      report.Interrupt();
+      std::cerr << "raw2dpx: interrupted; letting running conversions finish (again to stop "
+                   "at once)\n";
+    }
   }
 
+  sigset_t signals_;
+  std::atomic<bool> interrupted_{false};
+  std::thread thread_;
+};
+
+int Convert(const CliOptions& options) {
   EdsInitializeSDK();
   struct SdkGuard {
     ~SdkGuard() { EdsTerminateSDK(); }
@@ -204,12 +385,16 @@ int main(int argc, char** argv) {
 
   std::vector<std::string> paths;
   const bool inputsOk = ExpandInputs(options, paths);
-  if (options.shard) {
-    // Checked on the whole list: the clashing inputs may fall into different shards.
-    if (!options.info && ReportOutputClashes(paths, options.outputFolder)) return kExitUsage;
-    paths = ShardSlice(std::move(paths), *options.shard);
+  if (paths.empty()) {
+    std::cerr << "raw2dpx: nothing found to " << (options.info ? "show" : "convert") << "\n";
+    return kExitFailed;
   }
+  // Checked on the whole list, also for a shard: the clashing inputs may fall into different
+  // shards, which could write the one file at the same time.
+  if (!options.info && ReportOutputClashes(paths, options.outputFolder)) return kExitUsage;
+  if (options.shard) paths = ShardSlice(std::move(paths), *options.shard);
   if (options.info) {
+    if (options.verbose) ReportResources(std::nullopt);
     const int status = PrintInfo(paths, options.convert);
     return inputsOk ? status : kExitFailed;
   }
@@ -219,7 +404,12 @@ int main(int argc, char** argv) {
     mode =
         isatty(STDIN_FILENO) && isatty(STDERR_FILENO) ? OverwriteMode::Ask : OverwriteMode::Never;
   }
+  if (const std::string problem = OutputFolderProblem(options.outputFolder); !problem.empty()) {
+    ReportError(options.outputFolder, "cannot use as output folder: " + problem);
+    return kExitFailed;
+  }
   if (options.dryRun) {
+    if (options.verbose) ReportResources(std::nullopt);
     const int status = DryRun(paths, options, mode);
     return inputsOk ? status : kExitFailed;
   }
@@ -250,10 +440,9 @@ int main(int argc, char** argv) {
     }
     settings.jobs = SuggestedJobs(pixels);
   }
+  if (options.verbose) ReportResources(settings.jobs);
 
-  // From here Ctrl-C and SIGTERM are taken by a watcher thread, so that the batch stops
-  // cleanly; SIGUSR1 tells the watcher the run is over. Blocked before any worker starts, so
-  // every thread inherits the mask.
+  // From here Ctrl-C and SIGTERM go to the watcher; SIGUSR1 tells it the run is over.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
@@ -263,25 +452,13 @@ int main(int argc, char** argv) {
 
   BatchRun run(paths, settings);
   TerminalReport report(paths, mode);
-  std::atomic<bool> interrupted{false};
-  std::thread watcher([&] {
-    int signal = 0;
-    while (sigwait(&stopSignals, &signal) == 0) {
-      if (signal == SIGUSR1) return;  // the run is over
-      if (interrupted.exchange(true)) {
-        report.ClearLine();
-        std::cerr << "raw2dpx: stopped\n";
-        _exit(kExitInterrupted);
-      }
-      run.RequestCancel();
-      report.ClearLine();
-      std::cerr << "raw2dpx: interrupted; letting running conversions finish (again to stop "
-                   "at once)\n";
-    }
-  });
-  const BatchResult result = run.Run(report);
-  pthread_kill(watcher.native_handle(), SIGUSR1);
-  watcher.join();
+  BatchResult result;
+  bool interrupted = false;
+  {
+    SignalWatcher watcher(stopSignals, run, report);
+    result = run.Run(report);
+    interrupted = watcher.Interrupted();
+  }
 
   report.ClearLine();
   char seconds[32];
@@ -293,4 +470,31 @@ int main(int argc, char** argv) {
   if (interrupted) return kExitInterrupted;
   if (!inputsOk || result.failed > 0 || result.cancelled) return kExitFailed;
   return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CliOptions options;
+  try {
+    options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const UsageError& e) {
+    std::cerr << "raw2dpx: " << e.what() << "\nTry 'raw2dpx --help'.\n";
+    return kExitUsage;
+  }
+  if (options.help) {
+    std::cout << UsageText();
+    return kExitOk;
+  }
+  if (options.version) {
+    std::cout << VersionText();
+    return kExitOk;
+  }
+  try {
+    return Convert(options);
+  } catch (const std::exception& e) {
+    // e.g. no thread for the signal watcher: said, not ended in std::terminate.
+    std::cerr << "raw2dpx: " << e.what() << "\n";
+    return kExitFailed;
+  }
 }

@@ -7,7 +7,10 @@
 #include <fstream>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
+
+#include "SystemResources.h"
 
 namespace fs = std::filesystem;
 
@@ -57,9 +60,21 @@ BatchResult BatchRun::Run(BatchObserver& observer) {
   const std::size_t jobs = static_cast<std::size_t>(std::max(1, settings_.jobs));
   bool overwriteAll = settings_.overwriteAll;
   bool stopOnFailure = false;
-  std::vector<std::thread> workers;
+  bool noThread = false;  // a worker could not be started: stop whatever keepGoing says
   std::vector<std::string> outputs(inputs_.size());
   Shared& shared = *shared_;
+  std::vector<std::thread> workers;
+  workers.reserve(inputs_.size());  // so that only the thread itself can fail to start
+  // However Run ends, also by an exception from the observer, the running conversions finish
+  // first: a thread still joinable when its object goes away ends the whole process.
+  struct JoinAll {
+    std::vector<std::thread>& threads;
+    ~JoinAll() {
+      for (std::thread& thread : threads) {
+        if (thread.joinable()) thread.join();
+      }
+    }
+  } joinAll{workers};
 
   // Reports finished conversions to the observer; called with the lock released.
   auto drain = [&](std::unique_lock<std::mutex>& lock) {
@@ -83,7 +98,7 @@ BatchResult BatchRun::Run(BatchObserver& observer) {
       lock.lock();
     }
   };
-  auto mustStop = [&] { return cancel_.load() || stopOnFailure; };
+  auto mustStop = [&] { return cancel_.load() || stopOnFailure || noThread; };
 
   for (std::size_t i = 0; i < inputs_.size(); ++i) {
     const std::string& output = outputs[i] = OutputPathFor(settings_.outputFolder, inputs_[i]);
@@ -125,23 +140,38 @@ BatchResult BatchRun::Run(BatchObserver& observer) {
       shared.runningOutputs.insert(output);
     }
     observer.EntryStarted(i, output);
-    workers.emplace_back([this, i, &shared, &output] {
-      std::optional<BatchFailure> failure;
-      try {
-        ConvertRawToDpx(inputs_[i], output, settings_.options);
-      } catch (const EosError& e) {
-        failure = BatchFailure{i, inputs_[i], e.what(), e.code()};
-      } catch (const std::exception& e) {
-        failure = BatchFailure{i, inputs_[i], e.what(), 0};
-      }
+    try {
+      workers.emplace_back([this, i, &shared, &output] {
+        std::optional<BatchFailure> failure;
+        try {
+          ConvertRawToDpx(inputs_[i], output, settings_.options);
+        } catch (const EosError& e) {
+          failure = BatchFailure{i, inputs_[i], e.what(), e.code()};
+        } catch (const std::exception& e) {
+          failure = BatchFailure{i, inputs_[i], e.what(), 0};
+        }
+        {
+          std::lock_guard lock(shared.mutex);
+          --shared.running;
+          shared.runningOutputs.erase(shared.runningOutputs.find(output));
+          shared.completions.push_back({i, std::move(failure)});
+        }
+        shared.changed.notify_all();
+      });
+    } catch (const std::system_error& e) {
+      // No thread for this entry (the process or user thread limit is reached): the entry
+      // fails with the reason, and the run stops once the running conversions have finished.
       {
         std::lock_guard lock(shared.mutex);
         --shared.running;
         shared.runningOutputs.erase(shared.runningOutputs.find(output));
-        shared.completions.push_back({i, std::move(failure)});
+        shared.completions.push_back(
+            {i, BatchFailure{i, inputs_[i],
+                             std::string("cannot start a conversion thread: ") + e.code().message(),
+                             0}});
       }
-      shared.changed.notify_all();
-    });
+      noThread = true;
+    }
   }
 
   {
@@ -162,21 +192,6 @@ BatchResult BatchRun::Run(BatchObserver& observer) {
   return result;
 }
 
-namespace {
-
-std::int64_t AvailableMemoryBytes() {
-  std::ifstream meminfo("/proc/meminfo");
-  std::string key;
-  std::int64_t kilobytes = 0;
-  std::string unit;
-  while (meminfo >> key >> kilobytes >> unit) {
-    if (key == "MemAvailable:") return kilobytes * 1024;
-  }
-  return 0;  // unknown
-}
-
-}  // namespace
-
 std::int64_t EstimatedConversionBytes(std::int64_t pixelCount) {
   // The developer holds the raw mosaic (2 bytes a pixel), its working image (4 channels of 16
   // bits) and its 16-bit RGB result, and we hold the output buffer (6 bytes a pixel): about 22
@@ -187,11 +202,11 @@ std::int64_t EstimatedConversionBytes(std::int64_t pixelCount) {
 }
 
 int SuggestedJobs(std::int64_t pixelCount) {
-  const int cores = std::max(1u, std::thread::hardware_concurrency());
-  const std::int64_t available = AvailableMemoryBytes();
-  if (available <= 0 || pixelCount <= 0) return cores;
+  const int cores = UsableCpuCount();
+  const std::optional<std::int64_t> available = UsableMemoryBytes();
+  if (!available || pixelCount <= 0) return cores;
   // Leave a quarter of what is free to the rest of the system.
-  const std::int64_t budget = available / 4 * 3;
+  const std::int64_t budget = *available / 4 * 3;
   const std::int64_t fits = budget / EstimatedConversionBytes(pixelCount);
   return static_cast<int>(std::clamp<std::int64_t>(fits, 1, cores));
 }

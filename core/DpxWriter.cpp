@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -66,14 +67,30 @@ std::string FullPath(const std::string& path) {
   throw Exception(std::string(what) + " \"" + FullPath(target) + "\". " + std::strerror(error));
 }
 
+// Where a file written to path really goes: an output that is a symbolic link (a frame linked
+// into a shot folder from elsewhere) is replaced at the link's target, and the link stays.
+std::string FollowLinks(const std::string& path) {
+  fs::path current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current.string();
+    std::error_code ec;
+    const fs::path next = fs::read_symlink(current, ec);
+    if (ec) Fail("Cannot create file", path, ec.value());
+    current = next.is_absolute() ? next : current.parent_path() / next;
+  }
+  Fail("Cannot create file", path, ELOOP);
+}
+
 // The file being written, beside its target. Where the file system allows it, it has no name
 // until it is complete (O_TMPFILE), so not even a killed process leaves anything behind;
 // elsewhere it is a hidden temporary file, unlinked unless committed. Either way it reaches the
 // target's name in one step, replacing an existing file atomically.
 class PendingFile {
  public:
-  explicit PendingFile(const std::string& target) : target_(target) {
-    const fs::path folder = fs::path(target).parent_path();
+  explicit PendingFile(const std::string& target)
+      : target_(target), destination_(FollowLinks(target)) {
+    const fs::path folder = fs::path(destination_).parent_path();
     if (ProcFdAvailable()) {
       // 0666 lets the umask give the file the mode any new file gets; close-on-exec keeps the
       // descriptor out of programs started meanwhile (e.g. a browser opened from the window).
@@ -128,10 +145,12 @@ class PendingFile {
   // a file system reports late (network shares, quotas) fail the write instead of vanishing.
   void Commit() {
     if (::fdatasync(fd_) != 0) Fail("Cannot write file", target_, errno);
+    KeepAccessOfReplacedFile();
     if (tempPath_.empty()) {
       const std::string self = "/proc/self/fd/" + std::to_string(fd_);
       // No file of that name yet: the link alone publishes it.
-      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, destination_.c_str(), AT_SYMLINK_FOLLOW) ==
+          0) {
         committed_ = true;
         CloseChecked();
         return;
@@ -150,7 +169,7 @@ class PendingFile {
       if (tempPath_.empty()) Fail("Cannot create file", target_, EEXIST);
     }
     CloseChecked();
-    if (::rename(tempPath_.c_str(), target_.c_str()) != 0) {
+    if (::rename(tempPath_.c_str(), destination_.c_str()) != 0) {
       Fail("Cannot create file", target_, errno);
     }
     committed_ = true;
@@ -163,6 +182,18 @@ class PendingFile {
     return available;
   }
 
+  // A replaced file keeps who may read and write it. Best effort: only root may give a file
+  // away, and a picture with the default access is better than no picture.
+  void KeepAccessOfReplacedFile() {
+    struct stat old {};
+    if (::stat(destination_.c_str(), &old) != 0 || !S_ISREG(old.st_mode)) return;
+    struct stat mine {};
+    if (::fstat(fd_, &mine) == 0 && (mine.st_uid != old.st_uid || mine.st_gid != old.st_gid)) {
+      (void)!::fchown(fd_, old.st_uid, old.st_gid);
+    }
+    (void)!::fchmod(fd_, old.st_mode & 07777);
+  }
+
   void CloseChecked() {
     const int fd = fd_;
     fd_ = -1;
@@ -170,7 +201,7 @@ class PendingFile {
   }
 
   std::string TempName() {
-    const fs::path targetPath(target_);
+    const fs::path targetPath(destination_);
     // Short enough that the temporary name fits wherever the target's name fits.
     const std::string stem = targetPath.filename().string().substr(0, 200);
     return (targetPath.parent_path() / ("." + stem + "." + RandomSuffix())).string();
@@ -195,7 +226,8 @@ class PendingFile {
     return suffix;
   }
 
-  std::string target_;
+  std::string target_;       // as the caller named it, for messages
+  std::string destination_;  // where it is written: target_ with its links followed
   std::string tempPath_;
   int fd_ = -1;
   bool committed_ = false;

@@ -97,12 +97,13 @@ void ConvertRawToDpx(const std::string& rawPath, const std::string& outPath,
       options.Resize ? EdsSize{options.Width, options.Height} : EdsSize{full.Width, full.Height};
 
   // A destination the 32-bit buffer size cannot describe is refused before anything is
-  // allocated or written, with the code the SDK uses for a bad parameter.
-  const std::int64_t bufferBytes = std::int64_t{dest.width} * dest.height * 6;
-  if (dest.width <= 0 || dest.height <= 0 ||
-      bufferBytes > std::numeric_limits<std::int32_t>::max()) {
+  // allocated or written, with the code the SDK uses for a bad parameter. The sides are
+  // checked before they are multiplied: near the 32-bit limit even the 64-bit product wraps.
+  constexpr std::int64_t kMaxBufferBytes = std::numeric_limits<std::int32_t>::max();
+  if (dest.width <= 0 || dest.height <= 0 || dest.width > kMaxBufferBytes / 6 / dest.height) {
     CheckEdsError(EDS_ERR_INVALID_PARAMETER);
   }
+  const std::int64_t bufferBytes = std::int64_t{dest.width} * dest.height * 6;
 
   CheckEdsError(
       EdsCreateMemoryStream(static_cast<EdsUInt64>(bufferBytes), objects.memoryStream.out()));

@@ -8,6 +8,7 @@ packages=(
   xvfb xauth fonts-liberation openbox
   openimageio-tools dcraw imagemagick time
   clang libclang-rt-14-dev
+  help2man desktop-file-utils appstream dpkg-dev fakeroot lintian debootstrap
   python3 python3-numpy
 )
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything and runs every test: the optimised build, the same
 # tests under AddressSanitizer and UndefinedBehaviorSanitizer, a minute of fuzzing per fuzz
-# target, and raw2dpx as a Slurm job array on a one-node cluster of this machine.
+# target, raw2dpx as a Slurm job array on a one-node cluster of this machine, and the Debian
+# package installed and run on a clean Debian 12.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -20,3 +21,6 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 bash bench/fuzz.sh dpx 60
 bash bench/fuzz.sh sdk 60
+bash bench/fuzz.sh cr2 60
+
+bash tests/package/run_package_test.sh build-deb

@@ -27,6 +27,7 @@
 
 #include "EDSDKErrors.h"
 #include "Resample.h"
+#include "SystemResources.h"
 #include "TransferCurve.h"
 #include "develop/HugePageBuffer.h"
 #include "develop/RawFrame.h"
@@ -328,8 +329,7 @@ class DevelopmentSlot {
  public:
   DevelopmentSlot() {
     const int running = ++runningDevelopments;
-    // TODO: UsableCpuCount() (affinity mask and cgroup quota) once core/SystemResources.h is in.
-    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int cores = UsableCpuCount();
     threads_ = std::max(1, cores / running);
 #ifdef _OPENMP
     static const bool threadsGiven = std::getenv("OMP_NUM_THREADS") != nullptr;

@@ -21,6 +21,8 @@ using namespace tarn::test;
 namespace {
 
 constexpr uid_t kNobody = 65534;
+// A user no other process has, for limits counted per user.
+const uid_t kFreshUser = 3'000'000 + static_cast<uid_t>(getpid() % 1'000'000);
 const fs::path kSmallRaw = DataDir() / "raw" / "kodak-dc50.kdc";
 constexpr std::uintmax_t kSmallDpxSize = 2048 + 768 * 512 * 6;
 
@@ -61,7 +63,9 @@ struct BadInputCase {
   std::vector<std::string> absent = {};    // outputs that must not exist
 };
 
-void PrintTo(const BadInputCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const BadInputCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 fs::path CopySmallRaw(const fs::path& to) {
   fs::create_directories(to.parent_path());
@@ -75,61 +79,91 @@ const BadInputCase kCases[] = {
        WriteFileBytes(in / "empty.cr2", "");
        return std::vector<std::string>{(in / "empty.cr2").string()};
      },
-     {}, 1, {"empty.cr2", "EOS Error: 0000002D"}, {}},
+     {},
+     1,
+     {"empty.cr2", "EOS Error: 0000002D"},
+     {}},
     {"NotARawFile",
      [](const fs::path&, const fs::path&) {
        return std::vector<std::string>{(DataDir() / "raw" / "not-a-raw.cr2").string()};
      },
-     {}, 1, {"not-a-raw.cr2", "EOS Error: 0000002C", "not a RAW file"}, {}},
+     {},
+     1,
+     {"not-a-raw.cr2", "EOS Error: 0000002C", "not a RAW file"},
+     {}},
     {"TruncatedFile",
      [](const fs::path&, const fs::path&) {
        return std::vector<std::string>{(DataDir() / "raw" / "truncated.cr2").string()};
      },
-     {}, 1, {"truncated.cr2", "EOS Error: 0000002"}, {}},
+     {},
+     1,
+     {"truncated.cr2", "EOS Error: 0000002"},
+     {}},
     {"DataLostInsideTheFile",
      [](const fs::path&, const fs::path&) {
        return std::vector<std::string>{
            (DataDir() / "raw" / "stub-canon-eos-m50-no-image-data.cr3").string()};
      },
-     {}, 1, {"stub-canon-eos-m50-no-image-data.cr3", "EOS Error: 0000002D"}, {}},
+     {},
+     1,
+     {"stub-canon-eos-m50-no-image-data.cr3", "EOS Error: 0000002D"},
+     {}},
     {"MissingFile",
      [](const fs::path& in, const fs::path&) {
        return std::vector<std::string>{(in / "gone.cr2").string()};
      },
-     {}, 1, {"gone.cr2", "EOS Error: 00000022", "file not found"}, {}},
+     {},
+     1,
+     {"gone.cr2", "EOS Error: 00000022", "file not found"},
+     {}},
     {"UnreadableFile",
      [](const fs::path& in, const fs::path&) {
        const fs::path raw = CopySmallRaw(in / "secret.kdc");
        fs::permissions(raw, fs::perms::none);
        return std::vector<std::string>{raw.string()};
      },
-     {kNobody, {}, {}}, 1, {"secret.kdc", "EOS Error: 00000029", "permission denied"}, {}},
+     {kNobody, {}, {}, {}},
+     1,
+     {"secret.kdc", "EOS Error: 00000029", "permission denied"},
+     {}},
     {"SpacesAndNonAsciiLetters",
      [](const fs::path& in, const fs::path&) {
        return std::vector<std::string>{CopySmallRaw(in / "Día 1" / "IMG 0001 ü.kdc").string()};
      },
-     {}, 0, {}, {"IMG 0001 ü.dpx"}},
+     {},
+     0,
+     {},
+     {"IMG 0001 ü.dpx"}},
     {"VeryLongPath",
      [](const fs::path& in, const fs::path&) {
        fs::path deep = in;
        for (int i = 0; i < 8; ++i) deep /= std::string(120, char('a' + i));
        return std::vector<std::string>{CopySmallRaw(deep / "frame.kdc").string()};
      },
-     {}, 0, {}, {"frame.dpx"}},
+     {},
+     0,
+     {},
+     {"frame.dpx"}},
     {"LinkLoopInAFolder",
      [](const fs::path& in, const fs::path&) {
        CopySmallRaw(in / "cards" / "a.kdc");
        fs::create_symlink("loop.kdc", in / "cards" / "loop.kdc");
        return std::vector<std::string>{"--keep-going", (in / "cards").string()};
      },
-     {}, 1, {"loop.kdc", "EOS Error: 00000023"}, {"a.dpx"}},
+     {},
+     1,
+     {"loop.kdc", "EOS Error: 00000023"},
+     {"a.dpx"}},
     {"OutputFolderIsAFile",
      [](const fs::path& in, const fs::path& out) {
        fs::remove(out);
        WriteFileBytes(out, "not a folder");
        return std::vector<std::string>{CopySmallRaw(in / "a.kdc").string()};
      },
-     {}, 1, {"cannot use as output folder"}, {}},
+     {},
+     1,
+     {"cannot use as output folder"},
+     {}},
     {"OutputFolderReadOnly",
      [](const fs::path& in, const fs::path& out) {
        const fs::path raw = CopySmallRaw(in / "a.kdc");
@@ -138,27 +172,61 @@ const BadInputCase kCases[] = {
                                 fs::perms::others_read | fs::perms::others_exec);
        return std::vector<std::string>{"--overwrite", "always", raw.string()};
      },
-     {kNobody, {}, {}}, 1, {"Cannot create file", "a.dpx", "Permission denied"}, {}},
+     {kNobody, {}, {}, {}},
+     1,
+     {"Cannot create file", "a.dpx", "Permission denied"},
+     {}},
     {"DiskFullMidWrite",
      [](const fs::path& in, const fs::path& out) {
        WriteFileBytes(out / "a.dpx", "old frame");
-       return std::vector<std::string>{"--overwrite", "always", CopySmallRaw(in / "a.kdc").string()};
+       return std::vector<std::string>{"--overwrite", "always",
+                                       CopySmallRaw(in / "a.kdc").string()};
      },
-     {{}, 1 << 20, {}}, 1, {"a.dpx", "File too large"}, {}},
+     {{}, 1 << 20, {}, {}},
+     1,
+     {"a.dpx", "File too large"},
+     {}},
     {"StopsAtTheFirstFailure",
      [](const fs::path& in, const fs::path&) {
        return std::vector<std::string>{"--jobs", "1", CopySmallRaw(in / "1.kdc").string(),
                                        (in / "2.kdc").string(),
                                        CopySmallRaw(in / "3.kdc").string()};
      },
-     {}, 1, {"2.kdc", "EOS Error: 00000022"}, {"1.dpx"}, {"2.dpx", "3.dpx"}},
+     {},
+     1,
+     {"2.kdc", "EOS Error: 00000022"},
+     {"1.dpx"},
+     {"2.dpx", "3.dpx"}},
+    // ulimit -u reached: the thread a conversion needs cannot start.
+    {"NoThreadForAConversion",
+     [](const fs::path& in, const fs::path&) {
+       return std::vector<std::string>{"--jobs", "2", CopySmallRaw(in / "a.kdc").string(),
+                                       CopySmallRaw(in / "b.kdc").string()};
+     },
+     {kFreshUser, {}, {}, 2},  // the program and the thread that takes Ctrl-C
+     1,
+     {"a.kdc", "cannot start a conversion thread", "Resource temporarily unavailable"},
+     {},
+     {"a.dpx", "b.dpx"}},
+    {"NoThreadAtAll",
+     [](const fs::path& in, const fs::path&) {
+       return std::vector<std::string>{CopySmallRaw(in / "a.kdc").string()};
+     },
+     {kFreshUser, {}, {}, 1},
+     1,
+     {"cannot start", "Resource temporarily unavailable"},
+     {},
+     {"a.dpx"}},
     {"KeepGoingPastAFailure",
      [](const fs::path& in, const fs::path&) {
        return std::vector<std::string>{"--keep-going", CopySmallRaw(in / "1.kdc").string(),
                                        (in / "2.kdc").string(),
                                        CopySmallRaw(in / "3.kdc").string()};
      },
-     {}, 1, {"2.kdc"}, {"1.dpx", "3.dpx"}},
+     {},
+     1,
+     {"2.kdc"},
+     {"1.dpx", "3.dpx"}},
 };
 
 class BadInputTest : public ::testing::TestWithParam<BadInputCase> {
@@ -203,7 +271,8 @@ TEST_P(BadInputTest, FailsClearlyAndLosesNothing) {
   EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
   for (const std::string& mention : c.errorMentions) {
     EXPECT_NE(result.err.find(mention), std::string::npos)
-        << "stderr lacks \"" << mention << "\":\n" << result.err;
+        << "stderr lacks \"" << mention << "\":\n"
+        << result.err;
   }
   for (const std::string& name : c.converted) {
     EXPECT_TRUE(IsCompleteDpx(out / name)) << name;
@@ -317,8 +386,8 @@ TEST_P(InterruptTest, KilledMidBatchLeavesOnlyCompleteFilesAndAResumableBatch) {
   const ProcessResult rerun =
       RunProcess({RAW2DPX_PATH, "--overwrite", "never", in.string(), "-o", out.string()});
   EXPECT_EQ(rerun.exitCode, 0) << rerun.err;
-  EXPECT_NE(rerun.out.find(std::to_string(kFrames - done) + " converted, " +
-                           std::to_string(done) + " skipped, 0 failed"),
+  EXPECT_NE(rerun.out.find(std::to_string(kFrames - done) + " converted, " + std::to_string(done) +
+                           " skipped, 0 failed"),
             std::string::npos)
       << rerun.out;
   EXPECT_EQ(CompleteOutputs(), kFrames);
@@ -335,9 +404,10 @@ TEST(ConcurrentRunsTest, TwoRunsIntoOneFolderBothLeaveCompleteFiles) {
   if (!DeveloperAvailable()) GTEST_SKIP() << "the RAW developer cannot read " << kSmallRaw;
   TempDir dir;
   std::vector<std::string> inputs;
-  for (int i = 0; i < 6; ++i) inputs.push_back(CopySmallRaw(dir / "in" / ("f" + std::to_string(i) + ".kdc")).string());
-  std::vector<std::string> args = {RAW2DPX_PATH, "--jobs", "1", "--overwrite", "always", "-o",
-                                   (dir / "out").string()};
+  for (int i = 0; i < 6; ++i)
+    inputs.push_back(CopySmallRaw(dir / "in" / ("f" + std::to_string(i) + ".kdc")).string());
+  std::vector<std::string> args = {
+      RAW2DPX_PATH, "--jobs", "1", "--overwrite", "always", "-o", (dir / "out").string()};
   args.insert(args.end(), inputs.begin(), inputs.end());
   const pid_t first = StartProcess(args);
   const pid_t second = StartProcess(args);

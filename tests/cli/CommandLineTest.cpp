@@ -1,12 +1,18 @@
 // raw2dpx's argument parsing and slicing of inputs into shards.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <set>
 
 #include "BatchRun.h"
 #include "CommandLine.h"
 
 namespace {
+std::string ToLower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
 std::vector<std::string> Split(const std::string& line) {
   std::vector<std::string> words;
   std::istringstream in(line);
@@ -42,21 +48,70 @@ TEST(CommandLineTest, AcceptsEveryOption) {
   EXPECT_EQ(defaults.overwrite, OverwriteMode::Default);
   EXPECT_TRUE(ParseCommandLine(Split("--info a.cr2")).info);  // no folder needed
   EXPECT_TRUE(ParseCommandLine(Split("--help")).help);
+  EXPECT_TRUE(ParseCommandLine(Split("--version")).version);
+  EXPECT_TRUE(ParseCommandLine(Split("-v a.cr2 -o out")).verbose);
+}
+
+TEST(CommandLineTest, ShortOptionsTakeAttachedValues) {
+  const CliOptions o = ParseCommandLine(Split("-j4 -oout a.cr2"));
+  EXPECT_EQ(o.jobs, 4);
+  EXPECT_EQ(o.outputFolder, "out");
+  EXPECT_EQ(o.inputs, (std::vector<std::string>{"a.cr2"}));
+}
+
+TEST(CommandLineTest, ColorSpaceNamesInAnyCase) {
+  const std::pair<const char*, std::uint8_t> rows[] = {
+      {"srgb", kColorSpaceRec709},   {"sRGB", kColorSpaceRec709},   {"rec709", kColorSpaceRec709},
+      {"REC709", kColorSpaceRec709}, {"linear", kColorSpaceLinear}, {"Linear", kColorSpaceLinear},
+  };
+  for (const auto& [name, colorSpace] : rows) {
+    EXPECT_EQ(ParseCommandLine({"--color-space", name, "a.cr2", "-o", "out"}).convert.ColorSpace,
+              colorSpace)
+        << name;
+    // Every accepted name is one the help lists.
+    EXPECT_NE(std::string(UsageText()).find(ToLower(name)), std::string::npos) << name;
+  }
+}
+
+TEST(CommandLineTest, ResizeUpToTheLargestFrame) {
+  // 6 bytes a pixel in one buffer of at most 2147483647 bytes.
+  const CliOptions largest = ParseCommandLine(Split("a.cr2 -o out --resize 65535x5461"));
+  EXPECT_EQ(largest.convert.Width, 65535);
+  EXPECT_EQ(largest.convert.Height, 5461);
+  try {
+    ParseCommandLine(Split("a.cr2 -o out --resize 65535x65535"));
+    ADD_FAILURE() << "a frame no buffer can hold was accepted";
+  } catch (const UsageError& e) {
+    EXPECT_NE(std::string(e.what()).find("65535x65535"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("2147483647"), std::string::npos) << e.what();
+  }
 }
 
 TEST(CommandLineTest, RefusesBadUsage) {
   const char* rows[] = {
-      "a.cr2",                             // no output folder
-      "-o out",                            // no input
-      "a.cr2 -o",                          // missing value
-      "a.cr2 -o out --resize 1920",        "a.cr2 -o out --resize 0x1080",
-      "a.cr2 -o out --resize -5x5",        "a.cr2 -o out --resize 70000x10",
-      "a.cr2 -o out --color-space p3",     "a.cr2 -o out --jobs 0",
-      "a.cr2 -o out --jobs two",           "a.cr2 -o out --overwrite maybe",
-      "a.cr2 -o out --shard 4/4",          // shards count from 0
-      "a.cr2 -o out --shard 0/0",          "a.cr2 -o out --shard -1/4",
-      "a.cr2 -o out --shard 1",            "a.cr2 -o out --frobnicate",
+      "a.cr2",     // no output folder
+      "-o out",    // no input
+      "a.cr2 -o",  // missing value
+      "a.cr2 -o out --resize 1920",
+      "a.cr2 -o out --resize 0x1080",
+      "a.cr2 -o out --resize -5x5",
+      "a.cr2 -o out --resize 70000x10",
+      "a.cr2 -o out --color-space p3",
+      "a.cr2 -o out --jobs 0",
+      "a.cr2 -o out --jobs two",
+      "a.cr2 -o out --overwrite maybe",
+      "a.cr2 -o out --shard 4/4",  // shards count from 0
+      "a.cr2 -o out --shard 0/0",
+      "a.cr2 -o out --shard -1/4",
+      "a.cr2 -o out --shard 1",
+      "a.cr2 -o out --frobnicate",
       "a.cr2 -o out --keep-going=yes",
+      "a.cr2 -o out --resize 65535x5462",  // one row more than a frame can hold
+      "a.cr2 -o out --resize 65535x65535",
+      "a.cr2 -o out --resize 18919x18919",
+      "a.cr2 -o out -j0",
+      "a.cr2 -o out -jmany",
+      "a.cr2 -o out --version=1",
   };
   for (const char* row : rows) {
     EXPECT_THROW(ParseCommandLine(Split(row)), UsageError) << row;

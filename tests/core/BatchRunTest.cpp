@@ -1,10 +1,15 @@
 // The batch engine against the fake SDK backend: order of starts and questions, the answers,
 // stopping on cancel and on failure, and the output names.
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -234,4 +239,85 @@ TEST(SuggestedJobsTest, FitsTheMemoryAndStaysWithinTheCores) {
   EXPECT_GE(SuggestedJobs(24'000'000), 1);
   EXPECT_LE(SuggestedJobs(24'000'000), cores);
   EXPECT_EQ(SuggestedJobs(std::int64_t{1} << 40), 1);  // a picture no memory holds twice
+}
+
+namespace {
+
+// Notes each outcome and wakes the test at the first failure.
+class FailureWatch : public BatchObserver {
+ public:
+  std::promise<void> failed;
+  std::string message;
+
+  OverwriteAnswer AskOverwrite(std::size_t, const std::string&) override {
+    return OverwriteAnswer::Yes;
+  }
+  void EntryFinished(std::size_t, EntryOutcome outcome, const BatchFailure* failure) override {
+    if (outcome == EntryOutcome::Failed && message.empty()) {
+      message = failure->message;
+      failed.set_value();
+    }
+  }
+};
+
+}  // namespace
+
+// The user's process limit is reached (ulimit -u) while a conversion runs: the entry that gets
+// no thread fails with the reason, no further entry starts, and the run waits for the running
+// conversion instead of ending the process.
+TEST(BatchRunThreadLimitTest, AnEntryWithoutAThreadFailsWhileAnotherConverts) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run under a user of its own";
+  TempDir dir;
+  fs::permissions(dir.path(), fs::perms::all);
+  int channel[2];
+  ASSERT_EQ(pipe(channel), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(channel[0]);
+    std::string summary;
+    // A user no other process has, allowed this process and one thread more.
+    const uid_t user = 3'000'000 + static_cast<uid_t>(getpid() % 1'000'000);
+    const rlimit limit{2, 2};
+    if (setrlimit(RLIMIT_NPROC, &limit) != 0 || setgroups(0, nullptr) != 0 || setgid(user) != 0 ||
+        setuid(user) != 0) {
+      summary = "cannot run as a user of its own";
+    } else {
+      auto fake = std::make_shared<FakeEdsBackend>();
+      fake->SetDefaultSize(4, 2);
+      FailureWatch watch;
+      // The first conversion holds its thread until the second entry has failed.
+      std::shared_future<void> failed = watch.failed.get_future().share();
+      fake->OnDevelop([failed] { failed.wait(); });
+      SetEdsBackend(fake);
+      BatchSettings settings;
+      settings.outputFolder = dir.path().string();
+      settings.jobs = 3;
+      settings.keepGoing = true;
+      const BatchResult result = BatchRun({"a.cr2", "b.cr2", "c.cr2"}, settings).Run(watch);
+      SetEdsBackend(nullptr);
+      for (EntryOutcome outcome : result.outcomes) {
+        summary += outcome == EntryOutcome::Converted ? "converted "
+                   : outcome == EntryOutcome::Failed  ? "failed "
+                   : outcome == EntryOutcome::Skipped ? "skipped "
+                                                      : "not started ";
+      }
+      summary += "| " + watch.message;
+    }
+    (void)!write(channel[1], summary.data(), summary.size());
+    _exit(0);
+  }
+  close(channel[1]);
+  std::string summary;
+  char buffer[512];
+  for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;) summary.append(buffer, n);
+  close(channel[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << "the run ended the process, signal " << WTERMSIG(status);
+  EXPECT_EQ(summary,
+            "converted failed not started | cannot start a conversion thread: Resource "
+            "temporarily unavailable");
+  EXPECT_TRUE(fs::exists(dir / "a.dpx"));
+  EXPECT_FALSE(fs::exists(dir / "b.dpx"));
 }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <numeric>
+#include <optional>
 
 #include "RawToDpx.h"
 #include "TestPaths.h"
@@ -117,6 +118,78 @@ TEST(DpxWriterTest, ReplacesALongerFileAndLeavesNothingElse) {
   ::umask(mask);
   EXPECT_EQ(static_cast<mode_t>(fs::status(dir / "a.dpx").permissions()), 0666 & ~mask);
 }
+
+// Replacing an output: the new picture goes where the old one really was (through symbolic
+// links, which stay links) and keeps the old file's access mode.
+struct ReplaceCase {
+  const char* name;
+  std::vector<std::pair<std::string, std::string>> links;  // link path -> link text, under dir
+  std::optional<fs::perms> oldMode;  // of the file at `lands` before; none: no file there yet
+  const char* lands;                 // where the picture must end up, under dir
+};
+
+void PrintTo(const ReplaceCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class DpxWriterReplaceTest : public ::testing::TestWithParam<ReplaceCase> {};
+
+TEST_P(DpxWriterReplaceTest, WritesThroughLinksAndKeepsTheMode) {
+  const ReplaceCase& c = GetParam();
+  TempDir dir;
+  fs::create_directories(dir / "shot");
+  fs::create_directories(dir / "frames");
+  const fs::path lands = dir / c.lands;
+  if (c.oldMode) {
+    WriteFileBytes(lands, std::string(5000, 'o'));
+    fs::permissions(lands, *c.oldMode);
+  }
+  for (const auto& [link, text] : c.links) {
+    fs::create_symlink(text == "<absolute>" ? lands : fs::path(text), dir / link);
+  }
+
+  const std::string written = Write(dir / "shot" / "a.dpx", 2, 1, 0, Sequence(12));
+  EXPECT_EQ(written.size(), 2060u);
+  EXPECT_EQ(ReadFileBytes(lands), written);
+  for (const auto& [link, text] : c.links) {
+    EXPECT_TRUE(fs::is_symlink(dir / link)) << link << " is no longer a link";
+  }
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  const auto expectedMode = c.oldMode ? *c.oldMode : static_cast<fs::perms>(0666 & ~mask);
+  EXPECT_EQ(fs::status(lands).permissions(), expectedMode);
+  // Nothing but the links and the picture.
+  std::size_t entries = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
+    if (!entry.is_directory()) ++entries;
+  }
+  EXPECT_EQ(entries, c.links.size() + 1) << "a temporary file is left";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DpxWriterReplaceTest,
+    ::testing::Values(
+        ReplaceCase{"PlainFileKeepsItsMode",
+                    {},
+                    fs::perms::owner_read | fs::perms::owner_write,
+                    "shot/a.dpx"},
+        ReplaceCase{"RelativeLinkToAnotherFolder",
+                    {{"shot/a.dpx", "../frames/f1.dpx"}},
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+                    "frames/f1.dpx"},
+        ReplaceCase{"AbsoluteLink",
+                    {{"shot/a.dpx", "<absolute>"}},
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read,
+                    "frames/f1.dpx"},
+        ReplaceCase{"ChainOfLinks",
+                    {{"shot/b.dpx", "../frames/f1.dpx"}, {"shot/a.dpx", "b.dpx"}},
+                    fs::perms::owner_read | fs::perms::owner_write,
+                    "frames/f1.dpx"},
+        ReplaceCase{"LinkToAFileNotWrittenYet",
+                    {{"shot/a.dpx", "../frames/f1.dpx"}},
+                    std::nullopt,
+                    "frames/f1.dpx"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Every entry under a folder with the content of each file (only its size when longer than 64
 // bytes), to compare before and after.

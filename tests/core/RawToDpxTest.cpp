@@ -138,7 +138,10 @@ TEST_F(RawToDpxTest, ImpossibleDestinationSizesAreRefusedBeforeAllocating) {
                                   {true, 1920, -1, 0},
                                   {true, -5, -5, 0},
                                   {true, 20000, 20000, 0},
-                                  {true, 357913942, 1, 0}};
+                                  {true, 357913942, 1, 0},
+                                  // the 64-bit product of these wraps to a size that fits
+                                  {true, 2147460477, 1431671213, 0},
+                                  {true, 2147483647, 2147483647, 0}};
   for (const TConvertOptions& options : rows) {
     SCOPED_TRACE(std::to_string(options.Width) + "x" + std::to_string(options.Height));
     fake = std::make_shared<FakeEdsBackend>();

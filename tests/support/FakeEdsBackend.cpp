@@ -34,6 +34,11 @@ void FakeEdsBackend::SetDevelopDelay(std::chrono::milliseconds delay) {
   developDelay_ = delay;
 }
 
+void FakeEdsBackend::OnDevelop(std::function<void()> hook) {
+  std::lock_guard lock(mutex_);
+  onDevelop_ = std::move(hook);
+}
+
 void FakeEdsBackend::SetShortLength(bool shortLength) {
   std::lock_guard lock(mutex_);
   shortLength_ = shortLength;
@@ -167,6 +172,7 @@ EdsError FakeEdsBackend::GetImage(EdsImageRef imageRef, EdsImageSource source,
                                   EdsTargetImageType imageType, EdsRect sourceRect,
                                   EdsSize destSize, EdsStreamRef outStream) {
   std::chrono::milliseconds delay;
+  std::function<void()> hook;
   {
     std::lock_guard lock(mutex_);
     if (EdsError e = Record({"GetImage",
@@ -176,7 +182,9 @@ EdsError FakeEdsBackend::GetImage(EdsImageRef imageRef, EdsImageSource source,
       return e;
     }
     delay = developDelay_;
+    hook = onDevelop_;
   }
+  if (hook) hook();
   if (delay.count() > 0) std::this_thread::sleep_for(delay);
   std::lock_guard lock(mutex_);
   Object* image = Find(imageRef, kImage);

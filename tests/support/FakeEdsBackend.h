@@ -32,6 +32,9 @@ class FakeEdsBackend final : public EdsBackend {
   void FailPath(const std::string& path, EdsError code);
   // Each GetImage sleeps this long first (to hold workers busy in batch tests).
   void SetDevelopDelay(std::chrono::milliseconds delay);
+  // Runs hook at the start of every GetImage, outside the fake's lock (a test holds a
+  // conversion there until it has seen what it waits for).
+  void OnDevelop(std::function<void()> hook);
   // Makes GetLength report fewer bytes than were developed.
   void SetShortLength(bool shortLength);
   // Runs hook inside InitializeSDK (a program under test starts its work from there).
@@ -83,6 +86,7 @@ class FakeEdsBackend final : public EdsBackend {
   std::chrono::milliseconds developDelay_{0};
   bool shortLength_ = false;
   std::function<void()> onInitialize_;
+  std::function<void()> onDevelop_;
   std::atomic<int> initialized_{0};
   std::atomic<int> terminated_{0};
 };

@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <stdexcept>
+#include <thread>
 
 namespace tarn::test {
 
@@ -50,6 +52,11 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
       const rlim_t limit = static_cast<rlim_t>(*options.fileSizeLimit);
       const rlimit rl{limit, limit};
       setrlimit(RLIMIT_FSIZE, &rl);
+    }
+    if (options.processLimit) {
+      const rlim_t limit = static_cast<rlim_t>(*options.processLimit);
+      const rlimit rl{limit, limit};
+      setrlimit(RLIMIT_NPROC, &rl);
     }
     if (options.runAs) {
       if (setgroups(0, nullptr) != 0 || setgid(*options.runAs) != 0 ||
@@ -109,6 +116,89 @@ pid_t StartProcess(const std::vector<std::string>& argv) {
     ExecChild(argv);
   }
   return pid;
+}
+
+TerminalProcess::TerminalProcess(const std::vector<std::string>& argv) {
+  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+    if (master_ >= 0) close(master_);
+    throw std::runtime_error("no pseudo-terminal");
+  }
+  const std::string terminal = ptsname(master_);
+  pid_ = fork();
+  if (pid_ < 0) {
+    close(master_);
+    throw std::runtime_error("fork failed");
+  }
+  if (pid_ == 0) {
+    // A session of its own whose controlling terminal is the pseudo-terminal, so that Ctrl-C
+    // typed there reaches the program as SIGINT.
+    setsid();
+    const int slave = open(terminal.c_str(), O_RDWR);
+    if (slave < 0) _exit(126);
+    dup2(slave, STDIN_FILENO);
+    dup2(slave, STDOUT_FILENO);
+    dup2(slave, STDERR_FILENO);
+    if (slave > STDERR_FILENO) close(slave);
+    signal(SIGINT, SIG_DFL);
+    ExecChild(argv);
+  }
+}
+
+TerminalProcess::~TerminalProcess() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    WaitProcess(pid_);
+  }
+  close(master_);
+}
+
+bool TerminalProcess::ReadSome(std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  pollfd fd{master_, POLLIN, 0};
+  const int ready = poll(&fd, 1, static_cast<int>(std::max<long long>(0, left.count())));
+  if (ready < 0) return errno == EINTR;
+  if (ready == 0) return true;
+  char buffer[4096];
+  const ssize_t n = read(master_, buffer, sizeof buffer);
+  if (n <= 0) return n < 0 && errno == EINTR;  // EIO: the program closed the terminal
+  output_.append(buffer, static_cast<std::size_t>(n));
+  return true;
+}
+
+bool TerminalProcess::WaitForOutput(const std::string& text, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (const std::size_t at = output_.find(text, seen_); at != std::string::npos) {
+      seen_ = at + text.size();
+      return true;
+    }
+    if (std::chrono::steady_clock::now() >= deadline || !ReadSome(deadline)) return false;
+  }
+}
+
+void TerminalProcess::Type(const std::string& keys) {
+  (void)!write(master_, keys.data(), keys.size());
+}
+
+std::optional<int> TerminalProcess::WaitForExit(std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  // Keep reading, so that a program with much to say is not held by a full terminal.
+  while (ReadSome(deadline) && std::chrono::steady_clock::now() < deadline) {
+  }
+  // The terminal closes as the program ends; wait for its exit status within what is left.
+  for (;;) {
+    int status = 0;
+    const pid_t done = waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) {
+      pid_ = -1;
+      return WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
+    }
+    if (done < 0 && errno != EINTR) return std::nullopt;
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 int WaitProcess(pid_t pid) {
