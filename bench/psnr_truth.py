@@ -25,9 +25,19 @@ BORDER = 16
 def read_ppm(path):
     with open(path, 'rb') as f:
         data = f.read()
-    parts = data.split(maxsplit=4)
-    w, h = int(parts[1]), int(parts[2])
-    return np.frombuffer(parts[4][:w * h * 6], dtype='>u2').reshape(h, w, 3).astype(np.float64)
+    # Four header tokens, then exactly one whitespace byte: the samples may start with bytes
+    # that look like whitespace too.
+    tokens, at = [], 0
+    while len(tokens) < 4:
+        while data[at:at + 1].isspace():
+            at += 1
+        start = at
+        while not data[at:at + 1].isspace():
+            at += 1
+        tokens.append(data[start:at])
+    w, h = int(tokens[1]), int(tokens[2])
+    pixels = data[at + 1:at + 1 + w * h * 6]
+    return np.frombuffer(pixels, dtype='>u2').reshape(h, w, 3).astype(np.float64)
 
 
 def read_dpx(path):
