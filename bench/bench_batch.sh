@@ -75,6 +75,7 @@ printf "cores: %s   frames: %s (%s MP in all)   load before: %s\n\n" "$(nproc)" 
   timed "raw2dpx --jobs 1 (1 thread)" env OMP_NUM_THREADS=1 "$raw2dpx" --jobs 1 --overwrite always "$tmp/in" -o "$tmp/out"
   timed "raw2dpx --jobs 2" "$raw2dpx" --jobs 2 --overwrite always "$tmp/in" -o "$tmp/out"
   timed "raw2dpx (default jobs)" "$raw2dpx" --overwrite always "$tmp/in" -o "$tmp/out"
+  timed "raw2dpx --jobs 2 --demosaic ahd" "$raw2dpx" --jobs 2 --demosaic ahd --overwrite always "$tmp/in" -o "$tmp/out"
   timed "dcraw_emu x2" peer_emu
   timed "dcraw|convert x2" peer_dcraw_convert
   timed "oiiotool x2" peer_oiiotool
@@ -94,6 +95,8 @@ awk -v n="$frames" '
     best = ""; for (p in t) if (p ~ /x2$/ && p !~ /resize/ && p !~ /emu/ && (best == "" || t[p] < t[best])) best = p
     printf "fastest DPX peer (%s) / raw2dpx:  %.2f\n", best, t[best] / j2
     printf "dcraw_emu x2 (TIFF, the floor) / raw2dpx: %.2f\n", t["dcraw_emu x2"] / j2
+    printf "dcraw|convert x2 / raw2dpx:           %.2f\n", t["dcraw|convert x2"] / j2
+    printf "raw2dpx --demosaic ahd / raw2dpx:     %.2f\n", t["raw2dpx --jobs 2 --demosaic ahd"] / j2
     r = t["raw2dpx --jobs 2 --resize 1920x1080"]
     printf "resize 1920x1080 vs full size:        %.2fx faster\n", j2 / r
     rb = (t["dcraw|convert -resize x2"] < t["oiiotool --resize x2"]) ? "dcraw|convert -resize x2" : "oiiotool --resize x2"

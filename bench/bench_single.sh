@@ -53,11 +53,13 @@ maxof() { sort -n | tail -1; }
 
 printf "cores: %s   runs per figure: %s   load: %s\n\n" "$(nproc)" "$runs" \
   "$(cut -d' ' -f1-3 /proc/loadavg)"
-header="%-24s %5s %6s %6s %5s %6s %5s %7s %6s %6s %5s %6s %6s %6s %5s %6s\n"
+header="%-24s %5s %6s %6s %5s %6s %5s %7s %6s %6s %5s %6s %6s %6s %5s %6s %6s %6s\n"
 # shellcheck disable=SC2059
-printf "$header" file MP emu ours ratio 1080p speed emu ours ratio 1080p speed emu ours ratio probe
+printf "$header" file MP emu ours ratio 1080p speed emu ours ratio 1080p speed emu ours ratio probe \
+  ahd ours
 # shellcheck disable=SC2059
-printf "$header" "" "" wall_s wall_s "" wall_s "up" cpu_s cpu_s "" cpu_s "up" MiB MiB "" ms
+printf "$header" "" "" wall_s wall_s "" wall_s "up" cpu_s cpu_s "" cpu_s "up" MiB MiB "" ms cpu_s \
+  /ahd
 stages_report=""
 for f in "${files[@]}"; do
   name="$(basename "$f")"
@@ -66,7 +68,7 @@ for f in "${files[@]}"; do
   probe_ms="$(sed -E 's/.*: ([0-9.]+) ms per probe/\1/' <<<"$size")"
   dims="$(sed -E 's/.* ([0-9]+x[0-9]+):.*/\1/' <<<"$size")"
   mp="$(awk -Fx '{printf "%.1f", $1 * $2 / 1e6}' <<<"$dims")"
-  emu_t=() ours_t=() small_t=() emu_m=() ours_m=() emu_c=() ours_c=() small_c=()
+  emu_t=() ours_t=() small_t=() emu_m=() ours_m=() emu_c=() ours_c=() small_c=() ahd_c=()
   ok=1
   for ((r = 0; r < runs; r++)); do
     # Alternate the tools so that load from elsewhere falls on both alike.
@@ -77,6 +79,9 @@ for f in "${files[@]}"; do
     m=($(measure "$tmp/small.dpx" "$bench" convert "$f" "$tmp/small.dpx" --resize 1920x1080)) ||
       ok=0
     small_t+=("${m[0]:-0}") small_c+=("${m[2]:-0}")
+    # LibRaw's own develop (AHD), the path of earlier versions.
+    m=($(measure "$tmp/ahd.dpx" "$bench" convert "$f" "$tmp/ahd.dpx" --demosaic ahd)) || ok=0
+    ahd_c+=("${m[2]:-0}")
   done
   if [ $ok = 0 ]; then
     printf "%-24s %5s failed: %s\n" "$name" "$mp" "$(tail -1 "$tmp/stderr")"
@@ -88,13 +93,14 @@ for f in "${files[@]}"; do
   ec=$(printf "%s\n" "${emu_c[@]}" | median)
   oc=$(printf "%s\n" "${ours_c[@]}" | median)
   sc=$(printf "%s\n" "${small_c[@]}" | median)
+  ac=$(printf "%s\n" "${ahd_c[@]}" | median)
   em=$(printf "%s\n" "${emu_m[@]}" | maxof)
   om=$(printf "%s\n" "${ours_m[@]}" | maxof)
   awk -v n="$name" -v mp="$mp" -v et="$et" -v ot="$ot" -v st="$st" -v ec="$ec" -v oc="$oc" \
-    -v sc="$sc" -v em="$em" -v om="$om" -v pr="$probe_ms" 'BEGIN {
-      printf "%-24.24s %5s %6.2f %6.2f %5.2f %6.2f %5.2f %7.2f %6.2f %6.2f %5.2f %6.2f %6.0f %6.0f %5.2f %6.2f\n",
+    -v sc="$sc" -v em="$em" -v om="$om" -v pr="$probe_ms" -v ac="$ac" 'BEGIN {
+      printf "%-24.24s %5s %6.2f %6.2f %5.2f %6.2f %5.2f %7.2f %6.2f %6.2f %5.2f %6.2f %6.0f %6.0f %5.2f %6.2f %6.2f %6.2f\n",
         n, mp, et, ot, ot / et, st, ot / st, ec, oc, oc / ec, sc, oc / sc, em / 1024, om / 1024,
-        om / em, pr }'
+        om / em, pr, ac, oc / ac }'
   stages_report+="$(TARN_PROFILE=1 "$bench" stages "$f" "$tmp/ours.dpx" 2>&1 | sed "s|$f|$name|")"$'\n'
   stages_report+="$(TARN_PROFILE=1 "$bench" stages "$f" "$tmp/small.dpx" --resize 1920x1080 2>&1 |
     sed "s|$f|$name|")"$'\n'

@@ -1,8 +1,8 @@
 // Times the conversion core on real files: one conversion, the stages of one conversion, the
 // size probe, and several conversions on parallel workers.
 //
-//   tarn_bench convert IN OUT.dpx [--resize WxH] [--linear]
-//   tarn_bench stages  IN OUT.dpx [--resize WxH] [--linear]   (set TARN_PROFILE=1 for LibRaw's)
+//   tarn_bench convert IN OUT.dpx [--resize WxH] [--linear] [--demosaic rcd|ahd]
+//   tarn_bench stages  IN OUT.dpx [--resize WxH] [--linear] [--demosaic rcd|ahd]   (set TARN_PROFILE=1 for LibRaw's)
 //   tarn_bench probe   FILE... [--repeat N]
 //   tarn_bench parallel --jobs N OUTDIR FILE... [--resize WxH] [--linear]
 #include <atomic>
@@ -44,6 +44,8 @@ Args Parse(int argc, char** argv) {
       std::sscanf(argv[++i], "%dx%d", &args.options.Width, &args.options.Height);
     } else if (arg == "--linear") {
       args.options.ColorSpace = kColorSpaceLinear;
+    } else if (arg == "--demosaic" && i + 1 < argc) {
+      args.options.Demosaic = std::string(argv[++i]) == "ahd" ? kDemosaicAhd : kDemosaicRcd;
     } else if (arg == "--jobs" && i + 1 < argc) {
       args.jobs = std::atoi(argv[++i]);
     } else if (arg == "--repeat" && i + 1 < argc) {
@@ -67,6 +69,10 @@ void Stages(const std::string& in, const std::string& out, TConvertOptions optio
   if (options.ColorSpace == kColorSpaceLinear) {
     const EdsUInt32 on = 1;
     CheckEdsError(EdsSetPropertyData(image, kEdsPropID_LinearRendering, 0, 4, &on));
+  }
+  if (options.Demosaic == kDemosaicAhd) {
+    const EdsUInt32 libRaw = kEdsDevelopPath_LibRaw;
+    CheckEdsError(EdsSetPropertyData(image, kEdsPropID_DevelopPath, 0, 4, &libRaw));
   }
   EdsImageInfo info{};
   CheckEdsError(EdsGetImageInfo(image, kEdsImageSrc_FullView, &info));

@@ -189,6 +189,15 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
       noValue();
       exrOptionGiven = true;
       options.sequence.output.exr.floatSamples = true;
+    } else if (arg == "--demosaic") {
+      const std::string v = value();
+      if (v == "rcd") {
+        options.convert.Demosaic = kDemosaicRcd;
+      } else if (v == "ahd") {
+        options.convert.Demosaic = kDemosaicAhd;
+      } else {
+        throw UsageError("--demosaic takes rcd or ahd, not \"" + v + "\"");
+      }
     } else if (arg == "-j" || arg == "--jobs") {
       const std::string v = value();
       if (!ParseInt(v, options.jobs) || options.jobs < 1 || options.jobs > 256) {
@@ -316,6 +325,10 @@ Options:
                            srgb or rec709 (one rendering, the default): the Rec.709
                            transfer curve (DPX transfer code 6); linear: linear light (DPX
                            transfer code 2); any case
+      --demosaic rcd|ahd   rcd: our tiled develop path with the RCD demosaic for Bayer
+                           sensors, LibRaw's AHD develop for every other sensor (the
+                           default); ahd: LibRaw's AHD develop for every file, the output
+                           of earlier versions
   -j, --jobs N             conversions at once (default: one per CPU this process may use,
                            after its affinity mask and control group, fewer when memory is
                            short)
@@ -328,7 +341,8 @@ Options:
                            an interrupted batch converts only what is missing)
       --keep-going         go on after a file fails (default: stop at the first failure;
                            conversions already running finish)
-      --info               print each file with its picture size as WxH and convert nothing
+      --info               print each file with its picture size as WxH and the develop
+                           path it takes (rcd or ahd, after --demosaic), convert nothing
       --list FILE          also read input paths from FILE, one a line ("-": standard
                            input); blank lines and lines starting with # are ignored
       --shard K/N          convert only slice K of N of the sorted inputs; K counts from 0

@@ -127,12 +127,14 @@ void CheckInputOpens(const std::string& path) {
                                     kEdsAccess_Read, &stream.ref));
 }
 
-int PrintInfo(const std::vector<std::string>& paths) {
+int PrintInfo(const std::vector<std::string>& paths, const TConvertOptions& convert) {
   int status = kExitOk;
   for (const std::string& path : paths) {
     try {
       const TRawImageSize size = GetRawImageSize(path);
-      std::cout << path << "\t" << size.Width << "x" << size.Height << "\n";
+      const bool own = UsesOwnDevelopPath(path, convert);
+      std::cout << path << "\t" << size.Width << "x" << size.Height << "\t" << (own ? "rcd" : "ahd")
+                << "\n";
     } catch (const EosError& e) {
       ReportError(path, e.what(), e.code());
       status = kExitFailed;
@@ -389,7 +391,7 @@ int Convert(const CliOptions& options) {
   if (options.info) {
     if (options.shard) paths = ShardSlice(std::move(paths), *options.shard);
     if (options.verbose) ReportResources(std::nullopt);
-    const int status = PrintInfo(paths);
+    const int status = PrintInfo(paths, options.convert);
     return inputsOk ? status : kExitFailed;
   }
 

@@ -44,6 +44,13 @@ void OpenRawImage(const std::string& rawPath, ConversionObjects& objects) {
   CheckEdsError(EdsCreateImageRef(objects.fileStream.get(), objects.image.out()));
 }
 
+void ChooseDevelopPath(EdsImageRef image, const TConvertOptions& options) {
+  if (options.Demosaic == kDemosaicAhd) {
+    const EdsUInt32 path = kEdsDevelopPath_LibRaw;
+    CheckEdsError(EdsSetPropertyData(image, kEdsPropID_DevelopPath, 0, sizeof path, &path));
+  }
+}
+
 TRawImageSize QueryFullSize(EdsImageRef image) {
   EdsImageInfo info{};
   CheckEdsError(EdsGetImageInfo(image, kEdsImageSrc_FullView, &info));
@@ -62,6 +69,19 @@ TRawImageSize GetRawImageSize(const std::string& rawPath) {
   return QueryFullSize(objects.image.get());
 }
 
+bool UsesOwnDevelopPath(const std::string& rawPath, TConvertOptions options) {
+  ConversionObjects objects;
+  OpenRawImage(rawPath, objects);
+  ChooseDevelopPath(objects.image.get(), options);
+  EdsUInt32 path = kEdsDevelopPath_LibRaw;
+  // A backend that cannot tell develops every file its one way.
+  if (EdsGetPropertyData(objects.image.get(), kEdsPropID_DevelopPath, 0, sizeof path, &path) !=
+      EDS_ERR_OK) {
+    return false;
+  }
+  return path == kEdsDevelopPath_Own;
+}
+
 namespace {
 
 // Develops rawPath as options say and hands the developed 16-bit RGB buffer to write, while
@@ -70,6 +90,7 @@ template <typename Write>
 void DevelopRaw(const std::string& rawPath, TConvertOptions options, Write write) {
   ConversionObjects objects;
   OpenRawImage(rawPath, objects);
+  ChooseDevelopPath(objects.image.get(), options);
   if (options.ColorSpace == kColorSpaceLinear) {
     CheckEdsError(EdsSetPropertyData(objects.image.get(), kEdsPropID_LinearRendering, 0,
                                      sizeof kLinearOn, &kLinearOn));

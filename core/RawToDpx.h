@@ -15,10 +15,15 @@ struct TConvertOptions {
   std::int32_t Width = 0;
   std::int32_t Height = 0;
   std::uint8_t ColorSpace = 0;  // 0 "sRGB/Rec.709", 1 "Linear RGB"; any other value acts as 0
+  std::uint8_t Demosaic = 0;    // kDemosaicRcd or kDemosaicAhd; any other value acts as 0
 };
 
 constexpr std::uint8_t kColorSpaceRec709 = 0;
 constexpr std::uint8_t kColorSpaceLinear = 1;
+// Our tiled develop path (RCD demosaic) wherever it covers the file, LibRaw's AHD elsewhere.
+constexpr std::uint8_t kDemosaicRcd = 0;
+// LibRaw's own develop with AHD for every file: the output of earlier versions.
+constexpr std::uint8_t kDemosaicAhd = 1;
 
 struct TRawImageSize {
   std::int32_t Width = 0;
@@ -30,6 +35,9 @@ void CheckEdsError(EdsError code);
 
 // Full-size width and height of the developed picture (after the camera's orientation).
 TRawImageSize GetRawImageSize(const std::string& rawPath);
+
+// True when rawPath is developed by our own path with these options, false when by LibRaw's.
+bool UsesOwnDevelopPath(const std::string& rawPath, TConvertOptions options);
 
 // Develops rawPath and writes the DPX file at outPath, replacing a file already there. Nothing
 // is written to outPath unless the whole picture was developed and written.

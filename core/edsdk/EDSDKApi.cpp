@@ -1,6 +1,5 @@
 #include "EDSDKApi.h"
 
-
 #include "EdsBackend.h"
 
 namespace {
@@ -16,10 +15,16 @@ void SetEdsBackend(std::shared_ptr<EdsBackend> backend) {
   InstalledBackend() = backend ? std::move(backend) : MakeLibRawBackend();
 }
 
-EdsBackend& CurrentEdsBackend() { return *InstalledBackend(); }
+EdsBackend& CurrentEdsBackend() {
+  return *InstalledBackend();
+}
 
-EdsError EdsInitializeSDK() { return CurrentEdsBackend().InitializeSDK(); }
-EdsError EdsTerminateSDK() { return CurrentEdsBackend().TerminateSDK(); }
+EdsError EdsInitializeSDK() {
+  return CurrentEdsBackend().InitializeSDK();
+}
+EdsError EdsTerminateSDK() {
+  return CurrentEdsBackend().TerminateSDK();
+}
 
 EdsError EdsCreateFileStream(const char* fileName, EdsFileCreateDisposition createDisposition,
                              EdsAccess desiredAccess, EdsStreamRef* outStream) {
@@ -36,6 +41,11 @@ EdsError EdsSetPropertyData(EdsBaseRef ref, EdsPropertyID propertyID, EdsInt32 p
   return CurrentEdsBackend().SetPropertyData(ref, propertyID, param, propertySize, propertyData);
 }
 
+EdsError EdsGetPropertyData(EdsBaseRef ref, EdsPropertyID propertyID, EdsInt32 param,
+                            EdsUInt32 propertySize, void* propertyData) {
+  return CurrentEdsBackend().GetPropertyData(ref, propertyID, param, propertySize, propertyData);
+}
+
 EdsError EdsGetImageInfo(EdsImageRef image, EdsImageSource imageSource, EdsImageInfo* outInfo) {
   return CurrentEdsBackend().GetImageInfo(image, imageSource, outInfo);
 }
@@ -44,9 +54,8 @@ EdsError EdsCreateMemoryStream(EdsUInt64 bufferSize, EdsStreamRef* outStream) {
   return CurrentEdsBackend().CreateMemoryStream(bufferSize, outStream);
 }
 
-EdsError EdsGetImage(EdsImageRef image, EdsImageSource imageSource,
-                     EdsTargetImageType imageType, EdsRect sourceRect, EdsSize destSize,
-                     EdsStreamRef outStream) {
+EdsError EdsGetImage(EdsImageRef image, EdsImageSource imageSource, EdsTargetImageType imageType,
+                     EdsRect sourceRect, EdsSize destSize, EdsStreamRef outStream) {
   return CurrentEdsBackend().GetImage(image, imageSource, imageType, sourceRect, destSize,
                                       outStream);
 }
@@ -59,4 +68,6 @@ EdsError EdsGetLength(EdsStreamRef stream, EdsUInt64* outLength) {
   return CurrentEdsBackend().GetLength(stream, outLength);
 }
 
-EdsUInt32 EdsRelease(EdsBaseRef ref) { return CurrentEdsBackend().Release(ref); }
+EdsUInt32 EdsRelease(EdsBaseRef ref) {
+  return CurrentEdsBackend().Release(ref);
+}

@@ -51,6 +51,11 @@ enum EdsTargetImageType : EdsUInt32 {
 using EdsPropertyID = EdsUInt32;
 // Image property: a 32-bit value 1 switches the develop step to linear rendering.
 constexpr EdsPropertyID kEdsPropID_LinearRendering = 0x300;
+// Image property, a 32-bit value: which develop path renders the picture. Set: 0 (the default)
+// lets the backend choose, 1 asks for LibRaw's AHD rendering. Get: the path the picture takes.
+constexpr EdsPropertyID kEdsPropID_DevelopPath = 0x310;
+constexpr EdsUInt32 kEdsDevelopPath_Own = 0;     // our tiled Bayer path (RCD demosaic)
+constexpr EdsUInt32 kEdsDevelopPath_LibRaw = 1;  // LibRaw's own develop (AHD demosaic)
 
 struct EdsRect {
   EdsInt32 x;

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "EDSDKErrors.h"
 #include "EDSDKTypes.h"
 
 class EdsBackend {
@@ -17,12 +18,16 @@ class EdsBackend {
   virtual EdsError CreateImageRef(EdsStreamRef stream, EdsImageRef* outImage) = 0;
   virtual EdsError SetPropertyData(EdsBaseRef ref, EdsPropertyID property, EdsInt32 param,
                                    EdsUInt32 dataSize, const void* data) = 0;
+  // Backends without readable properties keep this.
+  virtual EdsError GetPropertyData(EdsBaseRef /*ref*/, EdsPropertyID /*property*/,
+                                   EdsInt32 /*param*/, EdsUInt32 /*dataSize*/, void* /*data*/) {
+    return EDS_ERR_PROPERTIES_UNAVAILABLE;
+  }
   virtual EdsError GetImageInfo(EdsImageRef image, EdsImageSource source,
                                 EdsImageInfo* outInfo) = 0;
   virtual EdsError CreateMemoryStream(EdsUInt64 bufferSize, EdsStreamRef* outStream) = 0;
-  virtual EdsError GetImage(EdsImageRef image, EdsImageSource source,
-                            EdsTargetImageType imageType, EdsRect sourceRect, EdsSize destSize,
-                            EdsStreamRef outStream) = 0;
+  virtual EdsError GetImage(EdsImageRef image, EdsImageSource source, EdsTargetImageType imageType,
+                            EdsRect sourceRect, EdsSize destSize, EdsStreamRef outStream) = 0;
   virtual EdsError GetPointer(EdsStreamRef stream, void** outPointer) = 0;
   virtual EdsError GetLength(EdsStreamRef stream, EdsUInt64* outLength) = 0;
   // Returns the remaining reference count (0 once the object is freed), as the SDK does.

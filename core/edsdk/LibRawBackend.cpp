@@ -29,6 +29,9 @@
 #include "Resample.h"
 #include "SystemResources.h"
 #include "TransferCurve.h"
+#include "develop/HugePageBuffer.h"
+#include "develop/RawFrame.h"
+#include "develop/TileScheduler.h"
 
 namespace {
 
@@ -392,6 +395,133 @@ void CopyReleasingSource(const Rgb16Source& source, const Rgb16Target& target,
 }
 
 // ---------------------------------------------------------------------------------------------
+// Our develop path: which files it takes, and the frame record it gets. The metadata is taken
+// exactly as LibRaw's own rendering (dcraw_process with the settings above) uses it, so that
+// both paths give the same colours.
+
+// Colour slot of the photosite at (row, col) of the picture area, LibRaw's packing of a
+// pattern of 8 rows x 2 columns in 32 bits.
+int FilterColour(unsigned filters, int row, int col) {
+  return static_cast<int>(filters >> ((((row << 1) & 14) | (col & 1)) << 1) & 3);
+}
+
+// Files whose rendering our path reproduces: three-colour Bayer mosaics in LibRaw's plain raw
+// buffer with square pixels, a 2 x 2 pattern, black levels LibRaw folds into four channel
+// values, and the camera's white balance as recorded. Anything else (X-Trans, Foveon, sRAW,
+// linear DNG, monochrome, Fuji's rotated sensors, old cameras with special corrections) keeps
+// LibRaw's own develop. Known after open; the raw buffer itself is checked after unpack.
+bool OwnPathCovers(LibRaw& raw) {
+  const libraw_iparams_t& id = raw.imgdata.idata;
+  const libraw_image_sizes_t& sizes = raw.imgdata.sizes;
+  const libraw_colordata_t& colour = raw.imgdata.color;
+  if (id.filters <= 1000 || id.colors != 3 || id.is_foveon) return false;
+  if (raw.is_fuji_rotated() || raw.is_sraw() || raw.is_floating_point()) return false;
+  if (sizes.pixel_aspect != 1.0) return false;
+  for (int row = 0; row < 8; ++row) {
+    for (int col = 0; col < 2; ++col) {
+      if (FilterColour(id.filters, row, col) != FilterColour(id.filters, row & 1, col))
+        return false;
+    }
+  }
+  // Black patterns other than one over the 2 x 2 cell are left to LibRaw.
+  const bool noPattern = colour.cblack[4] == 0 && colour.cblack[5] == 0;
+  const bool cellPattern = colour.cblack[4] >= 1 && colour.cblack[4] <= 2 &&
+                           colour.cblack[5] >= 1 && colour.cblack[5] <= 2;
+  if (!noPattern && !cellPattern) return false;
+  // A camera-specific white table or an automatic white balance changes the multipliers.
+  for (const auto& row : colour.white) {
+    for (const ushort v : row) {
+      if (v != 0) return false;
+    }
+  }
+  if (colour.cam_mul[0] == -1) return false;
+  if (colour.as_shot_wb_applied) return false;
+  return true;
+}
+
+// The frame record of an unpacked file OwnPathCovers accepted, or false when the unpacked data
+// is not the plain Bayer buffer after all.
+bool FillRawFrame(LibRaw& raw, RawFrame& frame) {
+  const libraw_rawdata_t& data = raw.imgdata.rawdata;
+  if (data.raw_image == nullptr || data.ioparams.zero_is_bad || data.ioparams.fuji_width) {
+    return false;
+  }
+  // Decoders whose data LibRaw corrects while developing.
+  libraw_decoder_info_t decoder{};
+  if (raw.get_decoder_info(&decoder) != LIBRAW_SUCCESS || decoder.decoder_name == nullptr ||
+      std::strstr(decoder.decoder_name, "phase_one") != nullptr ||
+      std::strstr(decoder.decoder_name, "canon_600") != nullptr) {
+    return false;
+  }
+  const libraw_image_sizes_t& sizes = data.sizes;
+  const libraw_colordata_t& colour = data.color;
+  const unsigned filters = data.iparams.filters;
+  frame.mosaic = data.raw_image;
+  frame.rawWidth = sizes.raw_width;
+  frame.rawHeight = sizes.raw_height;
+  frame.pitch = sizes.raw_pitch / 2;
+  frame.left = sizes.left_margin;
+  frame.top = sizes.top_margin;
+  frame.width = sizes.width;
+  frame.height = sizes.height;
+  for (int p = 0; p < 4; ++p)
+    frame.cfa[static_cast<std::size_t>(p)] = FilterColour(filters, p / 2, p % 2);
+
+  // Black per colour slot: the common level, the slot's own, and the 2 x 2 pattern folded onto
+  // the slots (the last green of the cell standing for the second green).
+  std::array<double, 4> black{};
+  for (int c = 0; c < 4; ++c)
+    black[static_cast<std::size_t>(c)] = static_cast<double>(colour.black) + colour.cblack[c];
+  if (colour.cblack[4] > 0 && colour.cblack[5] > 0) {
+    int slots[4];
+    int lastGreen = -1, greens = 0;
+    for (int p = 0; p < 4; ++p) {
+      slots[p] = FilterColour(filters, p / 2, p % 2);
+      if (slots[p] == 1) {
+        ++greens;
+        lastGreen = p;
+      }
+    }
+    if (greens > 1) slots[lastGreen] = 3;
+    for (int p = 0; p < 4; ++p) {
+      black[static_cast<std::size_t>(slots[p])] +=
+          colour.cblack[6 + p / 2 % colour.cblack[4] * colour.cblack[5] + p % 2 % colour.cblack[5]];
+    }
+  }
+  // LibRaw subtracts each level as a 16-bit value.
+  for (double& b : black) b = static_cast<unsigned short>(b);
+  frame.black = black;
+  frame.white = colour.maximum;
+  if (frame.white <= *std::min_element(black.begin(), black.end())) return false;
+
+  // The camera's white balance as shot, else the daylight multipliers.
+  const bool asShot = colour.cam_mul[0] != 0 && colour.cam_mul[2] != 0;
+  for (int c = 0; c < 4; ++c) {
+    frame.multiplier[static_cast<std::size_t>(c)] = asShot ? colour.cam_mul[c] : colour.pre_mul[c];
+  }
+  // Camera RGB to sRGB/Rec.709 primaries; a camera without a known matrix stays in its own.
+  if (!data.ioparams.raw_color) {
+    for (std::size_t r = 0; r < 3; ++r) {
+      for (std::size_t c = 0; c < 3; ++c) frame.cameraToOutput[r][c] = colour.rgb_cam[r][c];
+    }
+  }
+  switch ((sizes.flip + 3600) % 360) {
+    case 270:
+      frame.flip = 5;
+      break;
+    case 180:
+      frame.flip = 3;
+      break;
+    case 90:
+      frame.flip = 6;
+      break;
+    default:
+      frame.flip = sizes.flip;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
 // SDK objects.
 
 enum class Kind { FileStream, Image, MemoryStream };
@@ -411,7 +541,9 @@ struct FileStreamObject final : SdkObject {
 
 struct MemoryStreamObject final : SdkObject {
   MemoryStreamObject() : SdkObject(Kind::MemoryStream) {}
-  std::unique_ptr<std::uint8_t[]> data;  // not zero-filled: untouched pages cost nothing
+  // Mapped, not zero-filled: untouched pages cost nothing, and the pages the picture fills are
+  // huge ones where the system has them (a fraction of the first-touch cost).
+  HugePageBuffer data;
   std::uint64_t capacity = 0;
   std::uint64_t length = 0;  // bytes of developed data
 };
@@ -474,6 +606,7 @@ class ImageObject final : public SdkObject {
     if (width <= 0 || height <= 0) return EDS_ERR_FILE_DATA_CORRUPT;
     fullWidth_ = width;
     fullHeight_ = height;
+    covered_ = OwnPathCovers(*raw_);
     open_ = true;
     if (ProfilingOn()) {
       std::fprintf(stderr, "tarn-profile: %s open %.1f ms\n", file_->path().c_str(), clock.Lap());
@@ -486,6 +619,12 @@ class ImageObject final : public SdkObject {
   int fullWidth() const { return fullWidth_; }
   int fullHeight() const { return fullHeight_; }
   void setLinear(bool linear) { linear_ = linear; }
+  void setForceLibRaw(bool force) { forceLibRaw_ = force; }
+  // The path Develop takes; a file our path takes after open may still turn out, once
+  // unpacked, to need LibRaw's (it then takes that one, silently).
+  EdsUInt32 developPath() const {
+    return covered_ && !forceLibRaw_ ? kEdsDevelopPath_Own : kEdsDevelopPath_LibRaw;
+  }
 
   // Develops the whole picture at width x height into out (width * height * 6 bytes).
   EdsError Develop(int width, int height, std::uint16_t* out) {
@@ -494,16 +633,41 @@ class ImageObject final : public SdkObject {
     // failures); another develop starts from a fresh open.
     open_ = false;
     StageClock clock;
-    double unpackMs = 0, developMs = 0, resampleMs = 0, copyMs = 0;
+    // LibRaw's path may develop at half size (see DevelopWithLibRaw); ours never does.
+    ConfigureLibRaw(raw_->imgdata.params, developPath() == kEdsDevelopPath_LibRaw &&
+                                              2 * width <= fullWidth_ && 2 * height <= fullHeight_);
+    DevelopmentSlot slot;
+    stream_->ExpectPictureData();
+    if (const EdsError error = Checked(raw_->unpack(), false)) return error;
+    const double unpackMs = clock.Lap();
+    RawFrame frame;
+    if (developPath() == kEdsDevelopPath_Own && FillRawFrame(*raw_, frame)) {
+      const TransferTable* curve = linear_ ? nullptr : &Rec709Table();
+      DevelopTimes times;
+      DevelopBayer(frame, out, width, height, curve, slot.threads(), &times);
+      raw_->recycle();
+      if (ProfilingOn()) {
+        std::fprintf(stderr,
+                     "tarn-profile: %s unpack %.1f ms, tiles %.1f ms, resample %.1f ms "
+                     "(own path, %d threads)\n",
+                     file_->path().c_str(), unpackMs, times.tiles, times.resample, slot.threads());
+      }
+      return EDS_ERR_OK;
+    }
+    return DevelopWithLibRaw(width, height, out, slot, unpackMs);
+  }
+
+ private:
+  // LibRaw's own develop (AHD) of the unpacked picture, then the copy or scaling into out.
+  EdsError DevelopWithLibRaw(int width, int height, std::uint16_t* out, DevelopmentSlot& slot,
+                             double unpackMs) {
+    StageClock clock;
+    double developMs = 0, resampleMs = 0, copyMs = 0;
 
     // At half the size or less, LibRaw's half-size mode (one pixel per 2x2 cell, no demosaic)
     // still has more pixels than the target, at a quarter of the cost.
     const bool halfSize = 2 * width <= fullWidth_ && 2 * height <= fullHeight_;
     ConfigureLibRaw(raw_->imgdata.params, halfSize);
-    DevelopmentSlot slot;
-    stream_->ExpectPictureData();
-    if (const EdsError error = Checked(raw_->unpack(), false)) return error;
-    unpackMs = clock.Lap();
     if (const EdsError error = Checked(raw_->dcraw_process(), false)) return error;
     developMs = clock.Lap();
 
@@ -545,7 +709,6 @@ class ImageObject final : public SdkObject {
     return EDS_ERR_OK;
   }
 
- private:
   EdsError Checked(int code, bool opening) {
     if (dataError_ || stream_->pictureDataMissing()) return EDS_ERR_FILE_DATA_CORRUPT;
     return LibRawCode(code, opening, stream_->readError());
@@ -563,6 +726,8 @@ class ImageObject final : public SdkObject {
   bool open_ = false;
   bool dataError_ = false;
   bool linear_ = false;
+  bool forceLibRaw_ = false;
+  bool covered_ = false;  // by our develop path, as far as the metadata tells
   int fullWidth_ = 0;
   int fullHeight_ = 0;
 };
@@ -670,7 +835,8 @@ EdsError LibRawBackend::SetPropertyData(EdsBaseRef ref, EdsPropertyID property, 
                                         EdsUInt32 dataSize, const void* data) {
   const auto image = registry_->Find<ImageObject>(ref, Kind::Image);
   if (!image) return EDS_ERR_INVALID_HANDLE;
-  if (property != kEdsPropID_LinearRendering || param != 0 || dataSize != sizeof(EdsUInt32)) {
+  if ((property != kEdsPropID_LinearRendering && property != kEdsPropID_DevelopPath) ||
+      param != 0 || dataSize != sizeof(EdsUInt32)) {
     return EDS_ERR_PROPERTIES_UNAVAILABLE;
   }
   if (data == nullptr) return EDS_ERR_INVALID_PARAMETER;
@@ -678,7 +844,25 @@ EdsError LibRawBackend::SetPropertyData(EdsBaseRef ref, EdsPropertyID property, 
   std::memcpy(&value, data, sizeof value);
   if (value > 1) return EDS_ERR_PROPERTIES_UNAVAILABLE;
   std::lock_guard lock(image->mutex);
-  image->setLinear(value == 1);
+  if (property == kEdsPropID_LinearRendering) {
+    image->setLinear(value == 1);
+  } else {
+    image->setForceLibRaw(value == kEdsDevelopPath_LibRaw);
+  }
+  return EDS_ERR_OK;
+}
+
+EdsError LibRawBackend::GetPropertyData(EdsBaseRef ref, EdsPropertyID property, EdsInt32 param,
+                                        EdsUInt32 dataSize, void* data) {
+  const auto image = registry_->Find<ImageObject>(ref, Kind::Image);
+  if (!image) return EDS_ERR_INVALID_HANDLE;
+  if (property != kEdsPropID_DevelopPath || param != 0 || dataSize != sizeof(EdsUInt32)) {
+    return EDS_ERR_PROPERTIES_UNAVAILABLE;
+  }
+  if (data == nullptr) return EDS_ERR_INVALID_PARAMETER;
+  std::lock_guard lock(image->mutex);
+  const EdsUInt32 value = image->developPath();
+  std::memcpy(data, &value, sizeof value);
   return EDS_ERR_OK;
 }
 
@@ -703,7 +887,7 @@ EdsError LibRawBackend::CreateMemoryStream(EdsUInt64 bufferSize, EdsStreamRef* o
   if (bufferSize > static_cast<EdsUInt64>(kMaxPixels) * 6) return EDS_ERR_MEM_ALLOC_FAILED;
   return Guarded([&] {
     auto stream = std::make_shared<MemoryStreamObject>();
-    stream->data = std::make_unique_for_overwrite<std::uint8_t[]>(bufferSize);
+    stream->data.EnsureSize(static_cast<std::size_t>(bufferSize));
     stream->capacity = bufferSize;
     *outStream = registry_->Add(std::move(stream));
     return EDS_ERR_OK;
@@ -731,7 +915,7 @@ EdsError LibRawBackend::GetImage(EdsImageRef imageRef, EdsImageSource source,
   return Guarded([&] {
     stream->length = 0;
     const EdsError error = image->Develop(destSize.width, destSize.height,
-                                          reinterpret_cast<std::uint16_t*>(stream->data.get()));
+                                          static_cast<std::uint16_t*>(stream->data.data()));
     if (error == EDS_ERR_OK) stream->length = bytes;
     return error;
   });
@@ -741,7 +925,7 @@ EdsError LibRawBackend::GetPointer(EdsStreamRef ref, void** outPointer) {
   const auto stream = registry_->Find<MemoryStreamObject>(ref, Kind::MemoryStream);
   if (!stream) return EDS_ERR_INVALID_HANDLE;
   if (outPointer == nullptr) return EDS_ERR_INVALID_PARAMETER;
-  *outPointer = stream->data.get();
+  *outPointer = stream->data.data();
   return EDS_ERR_OK;
 }
 

@@ -20,6 +20,8 @@ class LibRawBackend final : public EdsBackend {
   EdsError CreateImageRef(EdsStreamRef stream, EdsImageRef* outImage) override;
   EdsError SetPropertyData(EdsBaseRef ref, EdsPropertyID property, EdsInt32 param,
                            EdsUInt32 dataSize, const void* data) override;
+  EdsError GetPropertyData(EdsBaseRef ref, EdsPropertyID property, EdsInt32 param,
+                           EdsUInt32 dataSize, void* data) override;
   EdsError GetImageInfo(EdsImageRef image, EdsImageSource source, EdsImageInfo* outInfo) override;
   EdsError CreateMemoryStream(EdsUInt64 bufferSize, EdsStreamRef* outStream) override;
   EdsError GetImage(EdsImageRef image, EdsImageSource source, EdsTargetImageType imageType,

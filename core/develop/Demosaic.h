@@ -1,0 +1,30 @@
+// Ratio-corrected demosaicing of one tile of a Bayer mosaic: green from directional estimates
+// weighted by local gradients and corrected by the ratio of low-pass values, then red and blue
+// from colour differences along the diagonals and the cardinal directions. Each tile is a pure
+// function of its input, so tiles may run in any order on any thread.
+#pragma once
+
+#include <array>
+#include <vector>
+
+// Pixels at the tile's edge that lack the neighbourhood the estimates need: only the interior
+// [kDemosaicBorder, size - kDemosaicBorder) of each axis comes out complete, so tiles overlap
+// by this much on every side.
+constexpr int kDemosaicBorder = 10;
+
+// Working planes of one tile; kept by the thread that runs tiles so that they stay warm in its
+// cache and are allocated once.
+struct DemosaicScratch {
+  std::vector<float> mosaic;              // input: the normalised samples (0..1)
+  std::array<std::vector<float>, 3> rgb;  // output: red, green, blue
+  std::vector<float> highPassA, highPassB, lowPass, vhDirection, pqDirection;
+
+  // Makes every plane hold at least width * height values.
+  void Reserve(int width, int height);
+};
+
+// Fills scratch.rgb from scratch.mosaic over a width x height tile (both even, at least
+// 2 * kDemosaicBorder + 2). colour[(y & 1) * 2 + (x & 1)] is 0, 1 or 2 for the red, green or
+// blue photosite at (x, y) of the tile.
+void DemosaicTile(DemosaicScratch& scratch, int width, int height,
+                  const std::array<int, 4>& colour);

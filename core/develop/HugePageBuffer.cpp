@@ -1,0 +1,59 @@
+#include "HugePageBuffer.h"
+
+#include <sys/mman.h>
+
+#include <new>
+#include <utility>
+
+namespace {
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+}
+
+HugePageBuffer::HugePageBuffer(std::size_t bytes) {
+  EnsureSize(bytes);
+}
+
+HugePageBuffer::~HugePageBuffer() {
+  Release();
+}
+
+HugePageBuffer::HugePageBuffer(HugePageBuffer&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+HugePageBuffer& HugePageBuffer::operator=(HugePageBuffer&& other) noexcept {
+  if (this != &other) {
+    Release();
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+  }
+  return *this;
+}
+
+void HugePageBuffer::EnsureSize(std::size_t bytes) {
+  if (bytes <= size_) return;
+  Release();
+  if (bytes == 0) return;
+  const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  // Over-allocate by one huge page so the block can start on a huge-page boundary.
+  const std::size_t mapped = rounded + kHugePage;
+  void* block = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (block == MAP_FAILED) throw std::bad_alloc();
+  auto* start = static_cast<char*>(block);
+  auto* aligned = reinterpret_cast<char*>(
+      (reinterpret_cast<std::uintptr_t>(start) + kHugePage - 1) & ~(kHugePage - 1));
+  // Give back the unaligned head and the tail beyond the rounded size.
+  if (aligned > start) ::munmap(start, static_cast<std::size_t>(aligned - start));
+  char* end = aligned + rounded;
+  char* mappedEnd = start + mapped;
+  if (mappedEnd > end) ::munmap(end, static_cast<std::size_t>(mappedEnd - end));
+  // Advice only: without transparent huge pages the buffer works the same, slower to touch.
+  ::madvise(aligned, rounded, MADV_HUGEPAGE);
+  data_ = aligned;
+  size_ = rounded;
+}
+
+void HugePageBuffer::Release() noexcept {
+  if (data_ != nullptr) ::munmap(data_, size_);
+  data_ = nullptr;
+  size_ = 0;
+}

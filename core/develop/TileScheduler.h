@@ -1,0 +1,31 @@
+// Runs the develop path over a frame in tiles small enough to stay in a core's cache, tiles
+// taken in turn by a fixed number of threads. Every output pixel is computed from its tile's
+// input alone, so the picture is the same whatever the thread count and the order.
+#pragma once
+
+#include <cstdint>
+
+#include "RawFrame.h"
+#include "Resample.h"
+#include "TransferCurve.h"
+
+// Milliseconds spent in each stage of one frame (for TARN_PROFILE).
+struct DevelopTimes {
+  double tiles = 0;     // load, demosaic, colour, curve, packing
+  double resample = 0;  // scaling of a reduced output
+};
+
+// Side of the square tile (its overlap included) the scheduler uses.
+constexpr int kTileSide = 192;
+
+// Develops the frame's picture into target, which is addressed in the picture's own
+// orientation (frame.width x frame.height; a flipped target turns it while writing).
+void DevelopTiles(const RawFrame& frame, const Rgb16Target& target, const TransferTable* curve,
+                  int threads, int tileSide = kTileSide);
+
+// Develops the frame into out, packed RGB of width x height after the frame's flip. The full
+// size is developed straight into out; any other size is developed at full size in linear light
+// into a buffer the calling thread keeps for its next frame, then scaled (Lanczos-3) with the
+// curve applied after scaling. curve == nullptr leaves the values linear.
+void DevelopBayer(const RawFrame& frame, std::uint16_t* out, int width, int height,
+                  const TransferTable* curve, int threads, DevelopTimes* times = nullptr);
