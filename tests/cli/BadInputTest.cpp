@@ -42,14 +42,7 @@ std::vector<std::string> Leftovers(const fs::path& folder) {
   return names;
 }
 
-bool DeveloperAvailable() {
-  try {
-    GetRawImageSize(kSmallRaw.string());
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
+bool DeveloperAvailable() { return RawDeveloperReads(kSmallRaw); }
 
 struct BadInputCase {
   const char* name;

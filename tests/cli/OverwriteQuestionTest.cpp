@@ -17,14 +17,7 @@ const fs::path kSmallRaw = DataDir() / "raw" / "kodak-dc50.kdc";
 constexpr char kOldFrame[] = "the frame converted yesterday";
 constexpr auto kLimit = std::chrono::seconds(60);
 
-bool DeveloperAvailable() {
-  try {
-    GetRawImageSize(kSmallRaw.string());
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
+bool DeveloperAvailable() { return RawDeveloperReads(kSmallRaw); }
 
 struct Step {
   std::string waitFor;  // output to wait for before typing

@@ -22,14 +22,7 @@ namespace {
 
 const fs::path kSmallRaw = DataDir() / "raw" / "kodak-dc50.kdc";
 
-bool DeveloperAvailable() {
-  try {
-    GetRawImageSize(kSmallRaw.string());
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
+bool DeveloperAvailable() { return RawDeveloperReads(kSmallRaw); }
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

@@ -5,6 +5,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "RawToDpx.h"
+
 namespace fs = std::filesystem;
 
 namespace tarn::test {
@@ -61,6 +63,15 @@ std::string ReadFileBytes(const fs::path& path) {
 void WriteFileBytes(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool RawDeveloperReads(const std::filesystem::path& path) {
+  try {
+    GetRawImageSize(path.string());
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 }  // namespace tarn::test

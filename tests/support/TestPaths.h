@@ -30,6 +30,9 @@ class TempDir {
 // The message of the exception that action raises, or "(no error)" when it raises none.
 std::string MessageOf(const std::function<void()>& action);
 
+// Whether the RAW developer can open path: tests that convert real files skip where it cannot.
+bool RawDeveloperReads(const std::filesystem::path& path);
+
 std::string ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes);
 
