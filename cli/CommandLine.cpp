@@ -341,8 +341,9 @@ Options:
                            an interrupted batch converts only what is missing)
       --keep-going         go on after a file fails (default: stop at the first failure;
                            conversions already running finish)
-      --info               print each file with its picture size as WxH and the develop
-                           path it takes (rcd or ahd, after --demosaic), convert nothing
+      --info               print each file with its picture size as WxH, convert
+                           nothing; with -v also the develop path it takes (rcd or ahd,
+                           after --demosaic)
       --list FILE          also read input paths from FILE, one a line ("-": standard
                            input); blank lines and lines starting with # are ignored
       --shard K/N          convert only slice K of N of the sorted inputs; K counts from 0

@@ -127,14 +127,17 @@ void CheckInputOpens(const std::string& path) {
                                     kEdsAccess_Read, &stream.ref));
 }
 
-int PrintInfo(const std::vector<std::string>& paths, const TConvertOptions& convert) {
+// One line a file: path and size; with --verbose also the develop path it takes. Scripts read
+// the size as the last field of the plain form, so the path is added only on request.
+int PrintInfo(const std::vector<std::string>& paths, const TConvertOptions& convert,
+              bool verbose) {
   int status = kExitOk;
   for (const std::string& path : paths) {
     try {
       const TRawImageSize size = GetRawImageSize(path);
-      const bool own = UsesOwnDevelopPath(path, convert);
-      std::cout << path << "\t" << size.Width << "x" << size.Height << "\t" << (own ? "rcd" : "ahd")
-                << "\n";
+      std::cout << path << "\t" << size.Width << "x" << size.Height;
+      if (verbose) std::cout << "\t" << (UsesOwnDevelopPath(path, convert) ? "rcd" : "ahd");
+      std::cout << "\n";
     } catch (const EosError& e) {
       ReportError(path, e.what(), e.code());
       status = kExitFailed;
@@ -391,7 +394,7 @@ int Convert(const CliOptions& options) {
   if (options.info) {
     if (options.shard) paths = ShardSlice(std::move(paths), *options.shard);
     if (options.verbose) ReportResources(std::nullopt);
-    const int status = PrintInfo(paths, options.convert);
+    const int status = PrintInfo(paths, options.convert, options.verbose);
     return inputsOk ? status : kExitFailed;
   }
 

@@ -77,7 +77,7 @@ mkdir -p "$work/raw"
 developer_works=0
 if info=$("$raw2dpx" --info "$kSample" 2>&1); then
   developer_works=1
-  size=$(printf '%s\n' "$info" | cut -f2)  # path, WxH, develop path
+  size=${info##*$'\t'}
   width=${size%x*}
   height=${size#*x}
   dpx_bytes=$((2048 + width * height * 6))
