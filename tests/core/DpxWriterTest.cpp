@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "RawToDpx.h"
+#include "Subprocess.h"
 #include "TestPaths.h"
 
 namespace fs = std::filesystem;
@@ -22,6 +23,7 @@ using tarn::test::DataDir;
 using tarn::test::MessageOf;
 using tarn::test::ReadFileBytes;
 using tarn::test::TempDir;
+using tarn::test::TextFromChild;
 using tarn::test::WriteFileBytes;
 
 namespace {
@@ -211,38 +213,17 @@ enum class Run { Here, WithFileSizeLimit, AsUnprivilegedUser };
 constexpr char kSkipMarker[] = "SKIP: ";
 
 std::string MessageInChild(Run run, const std::function<void()>& write) {
-  int channel[2];
-  if (::pipe(channel) != 0) return "pipe failed";
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(channel[0]);
-    std::string message;
+  return TextFromChild([&] {
     if (run == Run::WithFileSizeLimit) {
       ::signal(SIGXFSZ, SIG_IGN);
       const rlimit limit{4096, 4096};
       ::setrlimit(RLIMIT_FSIZE, &limit);
-      message = MessageOf(write);
     } else if (::geteuid() == 0 &&
                (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-      message = std::string(kSkipMarker) + "cannot leave root to test a read-only folder";
-    } else {
-      message = MessageOf(write);
+      return std::string(kSkipMarker) + "cannot leave root to test a read-only folder";
     }
-    for (std::size_t sent = 0; sent < message.size();) {
-      const ssize_t n = ::write(channel[1], message.data() + sent, message.size() - sent);
-      if (n <= 0) break;
-      sent += static_cast<std::size_t>(n);
-    }
-    ::_exit(0);
-  }
-  ::close(channel[1]);
-  std::string message;
-  char buffer[512];
-  for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;) message.append(buffer, n);
-  ::close(channel[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return message;
+    return MessageOf(write);
+  });
 }
 
 struct FailureCase {

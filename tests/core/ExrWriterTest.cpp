@@ -182,25 +182,12 @@ TEST(ExrWriterTest, ValuesMatchTheLinearDpxOfTheSameRaw) {
 
 // Runs write in a child whose files may not grow beyond limit bytes; returns its message.
 std::string MessageWithFileSizeLimit(rlim_t limit, const std::function<void()>& write) {
-  int channel[2];
-  if (::pipe(channel) != 0) return "pipe failed";
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(channel[0]);
+  return TextFromChild([&] {
     ::signal(SIGXFSZ, SIG_IGN);
     const rlimit rl{limit, limit};
     ::setrlimit(RLIMIT_FSIZE, &rl);
-    const std::string message = MessageOf(write);
-    [[maybe_unused]] const ssize_t n = ::write(channel[1], message.data(), message.size());
-    ::_exit(0);
-  }
-  ::close(channel[1]);
-  std::string message;
-  char buffer[512];
-  for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;) message.append(buffer, n);
-  ::close(channel[0]);
-  ::waitpid(child, nullptr, 0);
-  return message;
+    return MessageOf(write);
+  });
 }
 
 TEST(ExrWriterTest, AWriteThatFailsMidwayLeavesNoFileAndKeepsTheOldOne) {

@@ -105,6 +105,29 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
   return result;
 }
 
+std::string TextFromChild(const std::function<std::string()>& inChild) {
+  int channel[2];
+  if (::pipe(channel) != 0) return "pipe failed";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(channel[0]);
+    const std::string text = inChild();
+    for (std::size_t sent = 0; sent < text.size();) {
+      const ssize_t n = ::write(channel[1], text.data() + sent, text.size() - sent);
+      if (n <= 0) break;
+      sent += static_cast<std::size_t>(n);
+    }
+    ::_exit(0);
+  }
+  ::close(channel[1]);
+  std::string text;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  ::close(channel[0]);
+  ::waitpid(child, nullptr, 0);
+  return text;
+}
+
 pid_t StartProcess(const std::vector<std::string>& argv) {
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,10 @@ struct ProcessResult {
 };
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+
+// Runs inChild in a forked child (for limits or a user that must not touch this process) and
+// returns the text it returned.
+std::string TextFromChild(const std::function<std::string()>& inChild);
 
 // Starts a program in the background (output discarded); returns its process id.
 pid_t StartProcess(const std::vector<std::string>& argv);
