@@ -725,3 +725,15 @@ TEST(LibRawBackendTest, ScaledPicturesKeepSizeAndColour) {
 }
 
 }  // namespace
+
+// A sequence takes one frame's balance for all: what the camera recorded, green as 1.
+TEST(LibRawBackendTest, AsShotWhiteBalanceIsTheRecordedOneWithGreenAsOne) {
+  const TWhiteBalance balance = AsShotWhiteBalance(RawData("eos-350d-small.cr2").string());
+  EXPECT_EQ(balance.multipliers[1], 1.0);
+  for (const double m : {balance.multipliers[0], balance.multipliers[2]}) {
+    EXPECT_GT(m, 1.0);  // daylight-ish balance on a Canon: red and blue lifted over green
+    EXPECT_LT(m, 4.0);
+  }
+  EXPECT_EQ(tarn::test::MessageOf([] { AsShotWhiteBalance(RawData("not-a-raw.cr2").string()); }),
+            tarn::test::MessageOf([] { GetRawImageSize(RawData("not-a-raw.cr2").string()); }));
+}
