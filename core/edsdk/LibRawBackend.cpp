@@ -12,11 +12,13 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -26,10 +28,12 @@
 #include <omp.h>
 #endif
 
+#include "ColourOptions.h"
 #include "EDSDKErrors.h"
 #include "Resample.h"
 #include "SystemResources.h"
 #include "TransferCurve.h"
+#include "develop/ColourSpaces.h"
 #include "develop/HugePageBuffer.h"
 #include "develop/RawFrame.h"
 #include "develop/TileScheduler.h"
@@ -523,6 +527,114 @@ bool FillRawFrame(LibRaw& raw, RawFrame& frame) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Colour choices beyond the as-shot Rec.709 renderings: output space, white balance, exposure
+// and highlights. The defaults leave both paths exactly as they were.
+
+struct ColourSettings {
+  std::uint8_t colorSpace = kColorSpaceRec709;
+  EdsUInt32 whiteBalance = kEdsWhiteBalance_AsShot;
+  std::array<double, 3> multipliers{1, 1, 1};
+  double exposureStops = 0;
+  bool reconstructHighlights = false;
+};
+
+// The camera's matrix from white-balanced camera RGB to linear Rec.709, as LibRaw renders with
+// it; false where the sensor has no three-colour matrix.
+bool CameraMatrix(const LibRaw& raw, Matrix3& matrix) {
+  const libraw_colordata_t& colour = raw.imgdata.color;
+  if (raw.imgdata.idata.colors != 3) return false;
+  for (std::size_t r = 0; r < 3; ++r) {
+    for (std::size_t c = 0; c < 3; ++c) matrix[r][c] = colour.rgb_cam[r][c];
+  }
+  return true;
+}
+
+// Red, green and blue with green 1; false where the multipliers are unusable.
+bool GreenNormalised(const float* m, std::array<double, 3>& out) {
+  if (!(m[0] > 0 && m[1] > 0 && m[2] > 0)) return false;
+  for (std::size_t c = 0; c < 3; ++c) out[c] = double{m[c]} / m[1];
+  return true;
+}
+
+// White balance, exposure, highlights and output primaries on our path's frame record.
+void ApplyColourSettings(const LibRaw& raw, const ColourSettings& settings, RawFrame& frame) {
+  const libraw_colordata_t& colour = raw.imgdata.color;
+  if (settings.whiteBalance == kEdsWhiteBalance_Daylight) {
+    for (std::size_t c = 0; c < 4; ++c) frame.multiplier[c] = colour.pre_mul[c];
+  } else if (settings.whiteBalance == kEdsWhiteBalance_Multipliers) {
+    const auto& m = settings.multipliers;
+    frame.multiplier = {m[0], m[1], m[2], m[1]};
+  }
+  frame.exposure = std::exp2(settings.exposureStops);
+  frame.reconstructHighlights = settings.reconstructHighlights;
+  if (settings.colorSpace > kColorSpaceLinear) {
+    const Matrix3 toOutput = Rec709ToOutput(settings.colorSpace);
+    Matrix3 camera{};
+    for (std::size_t r = 0; r < 3; ++r) {
+      for (std::size_t c = 0; c < 3; ++c) camera[r][c] = frame.cameraToOutput[r][c];
+    }
+    const Matrix3 combined = Multiply(toOutput, camera);
+    for (std::size_t r = 0; r < 3; ++r) {
+      for (std::size_t c = 0; c < 3; ++c)
+        frame.cameraToOutput[r][c] = static_cast<float>(combined[r][c]);
+    }
+  }
+}
+
+// The same choices through LibRaw's own parameters, where it has them: white balance and
+// highlight blending (dcraw's -H 2, which fades clipped areas to white without magenta).
+// Exposure and the output primaries are applied by TransformLibRawPicture.
+void ApplyLibRawColourSettings(const ColourSettings& settings, libraw_output_params_t& p) {
+  if (settings.whiteBalance == kEdsWhiteBalance_Daylight) {
+    p.use_camera_wb = 0;  // LibRaw then takes the daylight multipliers
+  } else if (settings.whiteBalance == kEdsWhiteBalance_Multipliers) {
+    p.use_camera_wb = 0;
+    const auto& m = settings.multipliers;
+    p.user_mul[0] = static_cast<float>(m[0]);
+    p.user_mul[1] = static_cast<float>(m[1]);
+    p.user_mul[2] = static_cast<float>(m[2]);
+    p.user_mul[3] = static_cast<float>(m[1]);
+  }
+  if (settings.reconstructHighlights) p.highlight = 2;
+}
+
+// LibRaw's developed picture (linear Rec.709 in 16 bits) turned into the output primaries and
+// scaled by the exposure, in place. Values outside 0..65535 clip, as LibRaw's own do: colours
+// beyond Rec.709 are lost on this path.
+void TransformLibRawPicture(LibRaw& raw, const ColourSettings& settings, int threads) {
+  const double gain = std::exp2(settings.exposureStops);
+  if (settings.colorSpace <= kColorSpaceLinear && gain == 1) return;
+  // A monochrome picture has no primaries to change: only the exposure.
+  const bool mono = raw.imgdata.idata.colors == 1;
+  const Matrix3 toOutput = mono || settings.colorSpace <= kColorSpaceLinear
+                               ? Identity3()
+                               : Rec709ToOutput(settings.colorSpace);
+  float m[3][3];
+  for (std::size_t r = 0; r < 3; ++r) {
+    for (std::size_t c = 0; c < 3; ++c) m[r][c] = static_cast<float>(toOutput[r][c] * gain);
+  }
+  const libraw_image_sizes_t& sizes = raw.imgdata.sizes;
+  ushort(*picture)[4] = raw.imgdata.image;
+  if (picture == nullptr) return;
+  const std::int64_t pixels = std::int64_t{sizes.width} * sizes.height;
+  SplitAcrossThreads(threads, threads, [&](int first, int end) {
+    const std::int64_t begin = pixels * first / threads, stop = pixels * end / threads;
+    for (std::int64_t i = begin; i < stop; ++i) {
+      ushort* px = picture[i];
+      if (mono) {
+        px[0] = static_cast<ushort>(std::clamp(px[0] * m[0][0] + 0.5f, 0.0f, 65535.0f));
+        continue;
+      }
+      const float r = px[0], g = px[1], b = px[2];
+      for (std::size_t c = 0; c < 3; ++c) {
+        const float v = m[c][0] * r + m[c][1] * g + m[c][2] * b;
+        px[c] = static_cast<ushort>(std::clamp(v + 0.5f, 0.0f, 65535.0f));
+      }
+    }
+  });
+}
+
+// ---------------------------------------------------------------------------------------------
 // SDK objects.
 
 enum class Kind { FileStream, Image, MemoryStream };
@@ -620,6 +732,12 @@ class ImageObject final : public SdkObject {
   int fullWidth() const { return fullWidth_; }
   int fullHeight() const { return fullHeight_; }
   void setLinear(bool linear) { linear_ = linear; }
+  ColourSettings& colour() { return colour_; }
+  // The output space: the colour-space property where set, else the linear switch.
+  std::uint8_t colorSpace() const {
+    if (colour_.colorSpace != kColorSpaceRec709) return colour_.colorSpace;
+    return linear_ ? kColorSpaceLinear : kColorSpaceRec709;
+  }
   void setForceLibRaw(bool force) { forceLibRaw_ = force; }
   // The path Develop takes; a file our path takes after open may still turn out, once
   // unpacked, to need LibRaw's (it then takes that one, silently).
@@ -641,6 +759,17 @@ class ImageObject final : public SdkObject {
     return EDS_ERR_OK;
   }
 
+  EdsError DaylightWhiteBalance(std::array<double, 3>& multipliers) {
+    if (const EdsError error = EnsureOpen()) return error;
+    if (!GreenNormalised(raw_->imgdata.color.pre_mul, multipliers)) multipliers = {1, 1, 1};
+    return EDS_ERR_OK;
+  }
+
+  EdsError CameraMatrix(Matrix3& matrix) {
+    if (const EdsError error = EnsureOpen()) return error;
+    return ::CameraMatrix(*raw_, matrix) ? EDS_ERR_OK : EDS_ERR_PROPERTIES_UNAVAILABLE;
+  }
+
   // Develops the whole picture at width x height into out (width * height * 6 bytes).
   EdsError Develop(int width, int height, std::uint16_t* out) {
     if (const EdsError error = EnsureOpen()) return error;
@@ -657,7 +786,8 @@ class ImageObject final : public SdkObject {
     const double unpackMs = clock.Lap();
     RawFrame frame;
     if (developPath() == kEdsDevelopPath_Own && FillRawFrame(*raw_, frame)) {
-      const TransferTable* curve = linear_ ? nullptr : &Rec709Table();
+      ApplyColourSettings(*raw_, colour_, frame);
+      const TransferTable* curve = OutputCurve(colorSpace());
       DevelopTimes times;
       DevelopBayer(frame, out, width, height, curve, slot.threads(), &times);
       raw_->recycle();
@@ -683,7 +813,11 @@ class ImageObject final : public SdkObject {
     // still has more pixels than the target, at a quarter of the cost.
     const bool halfSize = 2 * width <= fullWidth_ && 2 * height <= fullHeight_;
     ConfigureLibRaw(raw_->imgdata.params, halfSize);
+    ApplyLibRawColourSettings(colour_, raw_->imgdata.params);
     if (const EdsError error = Checked(raw_->dcraw_process(), false)) return error;
+    ColourSettings colour = colour_;
+    colour.colorSpace = colorSpace();
+    TransformLibRawPicture(*raw_, colour, slot.threads());
     developMs = clock.Lap();
 
     const libraw_image_sizes_t& sizes = raw_->imgdata.sizes;
@@ -702,7 +836,7 @@ class ImageObject final : public SdkObject {
     const int targetWidth = (flip & 4) ? height : width;
     const int targetHeight = (flip & 4) ? width : height;
     const Rgb16Target target = FlippedTarget(out, targetWidth, targetHeight, flip);
-    const TransferTable* curve = linear_ ? nullptr : &Rec709Table();
+    const TransferTable* curve = OutputCurve(colorSpace());
     if (targetWidth == source.width && targetHeight == source.height) {
       CopyReleasingSource(source, target, curve, slot.threads());
       copyMs = clock.Lap();
@@ -741,6 +875,7 @@ class ImageObject final : public SdkObject {
   bool open_ = false;
   bool dataError_ = false;
   bool linear_ = false;
+  ColourSettings colour_;
   bool forceLibRaw_ = false;
   bool covered_ = false;  // by our develop path, as far as the metadata tells
   int fullWidth_ = 0;
@@ -846,10 +981,60 @@ EdsError LibRawBackend::CreateImageRef(EdsStreamRef stream, EdsImageRef* outImag
   });
 }
 
+namespace {
+
+// The colour properties, or nullopt for any other property.
+std::optional<EdsError> SetColourProperty(ImageObject& image, EdsPropertyID property,
+                                          EdsInt32 param, EdsUInt32 dataSize, const void* data) {
+  const bool word = property == kEdsPropID_ColorSpace || property == kEdsPropID_WhiteBalance ||
+                    property == kEdsPropID_Highlights;
+  const bool doubles =
+      property == kEdsPropID_WhiteBalanceMultipliers || property == kEdsPropID_ExposureStops;
+  if (!word && !doubles) return std::nullopt;
+  const EdsUInt32 wanted = property == kEdsPropID_WhiteBalanceMultipliers ? 3 * sizeof(double)
+                           : doubles                                      ? sizeof(double)
+                                                                          : sizeof(EdsUInt32);
+  if (param != 0 || dataSize != wanted) return EDS_ERR_PROPERTIES_UNAVAILABLE;
+  if (data == nullptr) return EDS_ERR_INVALID_PARAMETER;
+  std::lock_guard lock(image.mutex);
+  ColourSettings& colour = image.colour();
+  if (word) {
+    EdsUInt32 value;
+    std::memcpy(&value, data, sizeof value);
+    const EdsUInt32 limit = property == kEdsPropID_ColorSpace     ? kColorSpaceCount - 1
+                            : property == kEdsPropID_WhiteBalance ? kEdsWhiteBalance_Multipliers
+                                                                  : 1;
+    if (value > limit) return EDS_ERR_PROPERTIES_UNAVAILABLE;
+    if (property == kEdsPropID_ColorSpace) colour.colorSpace = static_cast<std::uint8_t>(value);
+    if (property == kEdsPropID_WhiteBalance) colour.whiteBalance = value;
+    if (property == kEdsPropID_Highlights) colour.reconstructHighlights = value == 1;
+    return EDS_ERR_OK;
+  }
+  if (property == kEdsPropID_ExposureStops) {
+    double stops;
+    std::memcpy(&stops, data, sizeof stops);
+    if (!(std::fabs(stops) <= kMaxExposureStops)) return EDS_ERR_PROPERTIES_UNAVAILABLE;
+    colour.exposureStops = stops;
+    return EDS_ERR_OK;
+  }
+  std::array<double, 3> m;
+  std::memcpy(m.data(), data, sizeof m);
+  for (const double v : m) {
+    if (!(v > 0 && v < 1e6)) return EDS_ERR_PROPERTIES_UNAVAILABLE;
+  }
+  colour.multipliers = m;
+  return EDS_ERR_OK;
+}
+
+}  // namespace
+
 EdsError LibRawBackend::SetPropertyData(EdsBaseRef ref, EdsPropertyID property, EdsInt32 param,
                                         EdsUInt32 dataSize, const void* data) {
   const auto image = registry_->Find<ImageObject>(ref, Kind::Image);
   if (!image) return EDS_ERR_INVALID_HANDLE;
+  if (const auto colour = SetColourProperty(*image, property, param, dataSize, data)) {
+    return *colour;
+  }
   if ((property != kEdsPropID_LinearRendering && property != kEdsPropID_DevelopPath) ||
       param != 0 || dataSize != sizeof(EdsUInt32)) {
     return EDS_ERR_PROPERTIES_UNAVAILABLE;
@@ -871,13 +1056,24 @@ EdsError LibRawBackend::GetPropertyData(EdsBaseRef ref, EdsPropertyID property, 
                                         EdsUInt32 dataSize, void* data) {
   const auto image = registry_->Find<ImageObject>(ref, Kind::Image);
   if (!image) return EDS_ERR_INVALID_HANDLE;
-  if (property == kEdsPropID_AsShotWhiteBalance && param == 0 &&
-      dataSize == 3 * sizeof(double)) {
+  if ((property == kEdsPropID_AsShotWhiteBalance || property == kEdsPropID_DaylightWhiteBalance) &&
+      param == 0 && dataSize == 3 * sizeof(double)) {
     if (data == nullptr) return EDS_ERR_INVALID_PARAMETER;
     std::lock_guard lock(image->mutex);
     std::array<double, 3> multipliers{};
-    if (const EdsError error = image->AsShotWhiteBalance(multipliers)) return error;
+    const EdsError error = property == kEdsPropID_AsShotWhiteBalance
+                               ? image->AsShotWhiteBalance(multipliers)
+                               : image->DaylightWhiteBalance(multipliers);
+    if (error != EDS_ERR_OK) return error;
     std::memcpy(data, multipliers.data(), dataSize);
+    return EDS_ERR_OK;
+  }
+  if (property == kEdsPropID_CameraMatrix && param == 0 && dataSize == 9 * sizeof(double)) {
+    if (data == nullptr) return EDS_ERR_INVALID_PARAMETER;
+    std::lock_guard lock(image->mutex);
+    Matrix3 matrix{};
+    if (const EdsError error = image->CameraMatrix(matrix)) return error;
+    std::memcpy(data, matrix.data(), dataSize);
     return EDS_ERR_OK;
   }
   if (property != kEdsPropID_DevelopPath || param != 0 || dataSize != sizeof(EdsUInt32)) {
