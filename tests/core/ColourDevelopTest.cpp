@@ -1,0 +1,368 @@
+// The colour choices in the develop step: every output space on a flat field, on both develop
+// paths, against values worked out independently; the DPX header of each space; exposure;
+// highlight reconstruction; and the two renderings of earlier versions byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "RawToDpx.h"
+#include "TestPaths.h"
+#include "develop/ColourSpaces.h"
+#include "develop/RawFrame.h"
+#include "develop/TileScheduler.h"
+
+namespace fs = std::filesystem;
+using tarn::test::DataDir;
+using tarn::test::ReadFileBytes;
+using tarn::test::TempDir;
+
+namespace {
+
+struct Dpx {
+  int width = 0;
+  int height = 0;
+  std::string header;
+  std::vector<std::uint16_t> samples;
+
+  std::array<int, 3> Centre() const {
+    const std::size_t i = (static_cast<std::size_t>(height / 2) * width + width / 2) * 3;
+    return {samples[i], samples[i + 1], samples[i + 2]};
+  }
+};
+
+Dpx ReadDpx(const fs::path& path) {
+  const std::string bytes = ReadFileBytes(path);
+  Dpx p;
+  if (bytes.size() < 2048) return p;
+  std::uint32_t w, h;
+  std::memcpy(&w, bytes.data() + 772, 4);
+  std::memcpy(&h, bytes.data() + 776, 4);
+  p.width = static_cast<int>(w);
+  p.height = static_cast<int>(h);
+  p.header = bytes.substr(0, 2048);
+  p.samples.resize((bytes.size() - 2048) / 2);
+  std::memcpy(p.samples.data(), bytes.data() + 2048, p.samples.size() * 2);
+  return p;
+}
+
+// A flat field keeps its value at any size: a small output keeps the tests quick.
+TConvertOptions SmallFlat() {
+  TConvertOptions options;
+  options.Resize = true;
+  options.Width = 390;
+  options.Height = 260;
+  return options;
+}
+
+const fs::path& FlatRaw() {
+  // A noise-free flat field (make_cr2.py --model 400d --scene flat --noise-free): every demosaic
+  // gives one value per channel.
+  static const fs::path path = DataDir() / "raw" / "eos-400d-flat.cr2";
+  return path;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Every space on the flat field. The expected value starts from the linear Rec.709 rendering
+// (which equals LibRaw's own within 2 codes, see DevelopTest) and goes through OpenColorIO's
+// matrices and the ACEScct formula of S-2016-001, not through the code under test.
+
+struct SpaceCase {
+  const char* name;
+  std::uint8_t colorSpace;
+  Matrix3 fromRec709;  // OpenColorIO 2.1 (bench/colour_reference.py)
+  bool cct;
+  std::uint8_t transfer;
+  std::uint8_t colorimetric;
+  const char* description;
+};
+
+void PrintTo(const SpaceCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+constexpr Matrix3 kToAp1{{{0.6130977, 0.3395239, 0.0473798},
+                          {0.0701940, 0.9163542, 0.0134525},
+                          {0.0206154, 0.1095695, 0.8698150}}};
+
+const SpaceCase kSpaces[] = {
+    {"AcesCg", kColorSpaceAcesCg, kToAp1, false, 2, 0, "lin_ap1_scene"},
+    {"Aces2065",
+     kColorSpaceAces2065,
+     {{{0.4396332, 0.3829892, 0.1773786},
+       {0.0897766, 0.8134397, 0.0967843},
+       {0.0175410, 0.1115462, 0.8709127}}},
+     false,
+     2,
+     0,
+     "lin_ap0_scene"},
+    {"LinRec2020",
+     kColorSpaceLinRec2020,
+     {{{0.6274045, 0.3292839, 0.0433129},
+       {0.0690978, 0.9195414, 0.0113627},
+       {0.0163916, 0.0880135, 0.8955959}}},
+     false,
+     2,
+     0,
+     "lin_rec2020_scene"},
+    {"AcesCct", kColorSpaceAcesCct, kToAp1, true, 0, 0, "acescct_ap1"},
+};
+
+double Cct(double linear) {
+  return linear <= 0.0078125 ? 10.5402377416545 * linear + 0.0729055341958355
+                             : (std::log2(linear) + 9.72) / 17.52;
+}
+
+class FlatSpaceTest : public ::testing::TestWithParam<std::tuple<SpaceCase, std::uint8_t>> {};
+
+INSTANTIATE_TEST_SUITE_P(Spaces, FlatSpaceTest,
+                         ::testing::Combine(::testing::ValuesIn(kSpaces),
+                                            ::testing::Values(kDemosaicRcd, kDemosaicAhd)),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) == kDemosaicRcd ? "Own" : "LibRaw");
+                         });
+
+TEST_P(FlatSpaceTest, PatchValueAndHeaderAreTheSpaces) {
+  const auto& [space, demosaic] = GetParam();
+  TempDir dir;
+  TConvertOptions linear = SmallFlat();
+  linear.ColorSpace = kColorSpaceLinear;
+  linear.Demosaic = demosaic;
+  TConvertOptions options = linear;
+  options.ColorSpace = space.colorSpace;
+  ConvertRawToDpx(FlatRaw().string(), (dir / "linear.dpx").string(), linear);
+  ConvertRawToDpx(FlatRaw().string(), (dir / "space.dpx").string(), options);
+  const Dpx reference = ReadDpx(dir / "linear.dpx");
+  const Dpx out = ReadDpx(dir / "space.dpx");
+  ASSERT_EQ(out.width, reference.width);
+  ASSERT_EQ(out.height, reference.height);
+
+  const std::array<int, 3> rec709 = reference.Centre();
+  const std::array<int, 3> got = out.Centre();
+  for (std::size_t c = 0; c < 3; ++c) {
+    double linearValue = 0;
+    for (std::size_t k = 0; k < 3; ++k) linearValue += space.fromRec709[c][k] * rec709[k] / 65535.0;
+    const double expected = 65535 * (space.cct ? Cct(linearValue) : linearValue);
+    EXPECT_NEAR(got[c], expected, 3) << "channel " << c;
+  }
+  EXPECT_EQ(static_cast<std::uint8_t>(out.header[801]), space.transfer);
+  EXPECT_EQ(static_cast<std::uint8_t>(out.header[802]), space.colorimetric);
+  EXPECT_EQ(std::string(out.header.c_str() + 820), space.description);
+  EXPECT_EQ(out.header[851], '\0');
+}
+
+// The renderings of earlier versions keep their header table and an empty description.
+TEST(ColourHeaderTest, EarlierSpacesKeepTheirCodes) {
+  TempDir dir;
+  const std::pair<std::uint8_t, std::uint8_t> rows[] = {{kColorSpaceRec709, 6},
+                                                        {kColorSpaceLinear, 2}};
+  for (const auto& [space, transfer] : rows) {
+    TConvertOptions options;
+    options.ColorSpace = space;
+    options.Resize = true;
+    options.Width = 64;
+    options.Height = 48;
+    ConvertRawToDpx(FlatRaw().string(), (dir / "a.dpx").string(), options);
+    const Dpx out = ReadDpx(dir / "a.dpx");
+    EXPECT_EQ(static_cast<std::uint8_t>(out.header[801]), transfer);
+    EXPECT_EQ(static_cast<std::uint8_t>(out.header[802]), 1);
+    EXPECT_EQ(out.header.substr(820, 32), std::string(32, '\0'));
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Exposure works on linear light before the clip: +1 stop doubles, -1 halves, on both paths.
+
+class ExposureTest : public ::testing::TestWithParam<std::uint8_t> {};
+
+INSTANTIATE_TEST_SUITE_P(Paths, ExposureTest, ::testing::Values(kDemosaicRcd, kDemosaicAhd),
+                         [](const auto& info) {
+                           return std::string(info.param == kDemosaicRcd ? "Own" : "LibRaw");
+                         });
+
+TEST_P(ExposureTest, OneStopDoublesLinearValuesBelowTheClip) {
+  TempDir dir;
+  TConvertOptions options = SmallFlat();
+  options.ColorSpace = kColorSpaceLinear;
+  options.Demosaic = GetParam();
+  ConvertRawToDpx(FlatRaw().string(), (dir / "0.dpx").string(), options);
+  options.ExposureStops = 1;
+  ConvertRawToDpx(FlatRaw().string(), (dir / "+1.dpx").string(), options);
+  options.ExposureStops = -1;
+  ConvertRawToDpx(FlatRaw().string(), (dir / "-1.dpx").string(), options);
+  const auto base = ReadDpx(dir / "0.dpx").Centre();
+  const auto up = ReadDpx(dir / "+1.dpx").Centre();
+  const auto down = ReadDpx(dir / "-1.dpx").Centre();
+  for (std::size_t c = 0; c < 3; ++c) {
+    ASSERT_LT(base[c], 30000) << "the flat field must stay below the clip when doubled";
+    EXPECT_NEAR(up[c], 2 * base[c], 2) << "channel " << c;
+    EXPECT_NEAR(down[c], base[c] / 2.0, 2) << "channel " << c;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Highlights on a synthetic frame: green saturates at the white level while red and blue, with
+// larger multipliers, still carry the light. Two areas differ only in their red.
+
+struct HighlightFrame {
+  static constexpr int kWidth = 64;
+  static constexpr int kHeight = 32;
+  std::vector<std::uint16_t> mosaic;
+  RawFrame frame;
+
+  HighlightFrame() : mosaic(static_cast<std::size_t>(kWidth) * kHeight) {
+    // RGGB; white 4000, black 0; multipliers red 2, green 1, blue 1.5.
+    for (int y = 0; y < kHeight; ++y) {
+      for (int x = 0; x < kWidth; ++x) {
+        const bool right = x >= kWidth / 2;
+        const int colour = (y & 1) * 2 + (x & 1);  // 0 R, 1 G, 2 G, 3 B
+        std::uint16_t v = 4000;                    // green saturated
+        if (colour == 0) v = right ? 3400 : 2600;  // red 1.7 or 1.3 of green's clip
+        if (colour == 3) v = 3000;                 // blue 1.125
+        mosaic[static_cast<std::size_t>(y) * kWidth + x] = v;
+      }
+    }
+    frame.mosaic = mosaic.data();
+    frame.rawWidth = frame.width = kWidth;
+    frame.rawHeight = frame.height = kHeight;
+    frame.pitch = kWidth;
+    frame.cfa = {0, 1, 3, 2};
+    frame.black = {0, 0, 0, 0};
+    frame.white = 4000;
+    frame.multiplier = {2, 1, 1.5, 1};
+    frame.exposure = 0.5;  // one stop down, so that rebuilt light shows below the output clip
+  }
+
+  std::vector<std::uint16_t> Develop(bool reconstruct) {
+    frame.reconstructHighlights = reconstruct;
+    std::vector<std::uint16_t> out(static_cast<std::size_t>(kWidth) * kHeight * 3);
+    DevelopTiles(frame, FlippedTarget(out.data(), kWidth, kHeight, 0), nullptr, 1, 24);
+    return out;
+  }
+};
+
+// Chroma of a pixel: the spread of its channels over their largest.
+double Chroma(const std::vector<std::uint16_t>& rgb, int x, int y) {
+  const std::size_t i = (static_cast<std::size_t>(y) * HighlightFrame::kWidth + x) * 3;
+  const int hi = std::max({rgb[i], rgb[i + 1], rgb[i + 2]});
+  const int lo = std::min({rgb[i], rgb[i + 1], rgb[i + 2]});
+  return hi > 0 ? double(hi - lo) / hi : 0;
+}
+
+int Green(const std::vector<std::uint16_t>& rgb, int x, int y) {
+  return rgb[(static_cast<std::size_t>(y) * HighlightFrame::kWidth + x) * 3 + 1];
+}
+
+TEST(HighlightTest, ClipKeepsSaturatedAreasNeutralAndFlat) {
+  HighlightFrame f;
+  const auto clip = f.Develop(false);
+  for (const int x : {12, 52}) {
+    EXPECT_LT(Chroma(clip, x, 16), 0.002) << x;
+    EXPECT_NEAR(Green(clip, x, 16), 32767, 2) << "clipped at the sensor's white, one stop down";
+  }
+}
+
+TEST(HighlightTest, ReconstructionRecoversDetailWithoutMagenta) {
+  HighlightFrame f;
+  const auto rebuilt = f.Develop(true);
+  // Both areas neutral (no magenta: the unbalanced clipped green would leave red and blue
+  // high), each at the light its red still measured: 1.3 and 1.7 of the clip, one stop down.
+  double worst = 0;
+  for (int y = 4; y < HighlightFrame::kHeight - 4; ++y) {
+    for (const int x : {4, 12, 24, 40, 52, 60}) worst = std::max(worst, Chroma(rebuilt, x, y));
+  }
+  EXPECT_LT(worst, 0.002);
+  EXPECT_NEAR(Green(rebuilt, 12, 16), 0.65 * 65535, 40);
+  EXPECT_NEAR(Green(rebuilt, 52, 16), 0.85 * 65535, 40);
+}
+
+// Away from the clip, reconstruction changes nothing (but the rounding of its wider range).
+TEST(HighlightTest, ReconstructionLeavesUnclippedLightAlone) {
+  HighlightFrame f;
+  for (std::uint16_t& v : f.mosaic) v = static_cast<std::uint16_t>(v / 4);
+  f.frame.exposure = 1;
+  const auto rebuilt = f.Develop(true);
+  const auto clipped = f.Develop(false);
+  ASSERT_EQ(rebuilt.size(), clipped.size());
+  int worst = 0;
+  for (std::size_t i = 0; i < rebuilt.size(); ++i)
+    worst = std::max(worst, std::abs(int{rebuilt[i]} - int{clipped[i]}));
+  EXPECT_LE(worst, 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The two renderings of earlier versions, byte for byte as they were before the colour choices
+// came: FNV-1a 64 of whole files written by the version before them (full size, and one
+// reduced size for each develop path). A deliberate change of a rendering updates this table.
+
+std::uint64_t Fnv1a(const std::string& bytes) {
+  std::uint64_t h = 0xcbf29ce484222325ULL;
+  for (const char c : bytes) {
+    h ^= static_cast<unsigned char>(c);
+    h *= 0x100000001b3ULL;
+  }
+  return h;
+}
+
+struct GoldenCase {
+  const char* file;
+  std::uint8_t colorSpace;
+  std::uint8_t demosaic;
+  bool small;  // 640 x 427
+  std::uint64_t hash;
+};
+
+void PrintTo(const GoldenCase& c, std::ostream* os) {
+  *os << c.file << " space " << int(c.colorSpace) << " demosaic " << int(c.demosaic)
+      << (c.small ? " small" : "");
+}
+
+class GoldenOutputTest : public ::testing::TestWithParam<GoldenCase> {};
+
+constexpr std::uint8_t kRcd = kDemosaicRcd, kAhd = kDemosaicAhd;
+constexpr std::uint8_t kRec = kColorSpaceRec709, kLin = kColorSpaceLinear;
+
+INSTANTIATE_TEST_SUITE_P(
+    EarlierRenderings, GoldenOutputTest,
+    ::testing::Values(GoldenCase{"eos-350d-small.cr2", kRec, kRcd, false, 0x8711c7924622c6edULL},
+                      GoldenCase{"eos-350d-small.cr2", kLin, kRcd, false, 0x17e318177d37bc40ULL},
+                      GoldenCase{"eos-350d-small.cr2", kRec, kAhd, false, 0x65d375183f810ed7ULL},
+                      GoldenCase{"eos-350d-small.cr2", kLin, kAhd, false, 0x10e717fe8e986223ULL},
+                      GoldenCase{"eos-350d-small.cr2", kRec, kRcd, true, 0x814adce95fca514eULL},
+                      GoldenCase{"eos-350d-small.cr2", kRec, kAhd, true, 0xc06b93498fa707a4ULL},
+                      GoldenCase{"eos-400d-flat.cr2", kRec, kRcd, false, 0x5f462f29ec9d4a6bULL},
+                      GoldenCase{"eos-400d-flat.cr2", kLin, kRcd, false, 0xf219873a2fd96f87ULL},
+                      GoldenCase{"eos-400d-flat.cr2", kRec, kAhd, false, 0xcf51bedbd6f32e4bULL},
+                      GoldenCase{"eos-400d-flat.cr2", kLin, kAhd, false, 0x678c7c84ad061ab7ULL},
+                      GoldenCase{"kodak-dc50.kdc", kRec, kRcd, false, 0x5a573ab8d93fd3a3ULL},
+                      GoldenCase{"kodak-dc50.kdc", kLin, kRcd, false, 0xcc0698c6dc4b40feULL},
+                      GoldenCase{"kodak-dc50.kdc", kRec, kAhd, false, 0x3f42f8a16ed39fc1ULL},
+                      GoldenCase{"kodak-dc50.kdc", kLin, kAhd, false, 0x7c3186753987974dULL},
+                      GoldenCase{"kodak-dc50.kdc", kRec, kRcd, true, 0x05df77435af5319aULL},
+                      GoldenCase{"kodak-dc50.kdc", kRec, kAhd, true, 0x2d8ef0d56e794d41ULL},
+                      GoldenCase{"linear-rgb-32x24.dng", kRec, kRcd, false, 0xcaad3655b944d55cULL},
+                      GoldenCase{"linear-rgb-32x24.dng", kLin, kRcd, false,
+                                 0x4784b3b61fc765c7ULL}));
+
+TEST_P(GoldenOutputTest, BytesAreThoseOfEarlierVersions) {
+  const GoldenCase& c = GetParam();
+  TempDir dir;
+  TConvertOptions options;
+  options.ColorSpace = c.colorSpace;
+  options.Demosaic = c.demosaic;
+  if (c.small) {
+    options.Resize = true;
+    options.Width = 640;
+    options.Height = 427;
+  }
+  ConvertRawToDpx((DataDir() / "raw" / c.file).string(), (dir / "out.dpx").string(), options);
+  EXPECT_EQ(Fnv1a(ReadFileBytes(dir / "out.dpx")), c.hash);
+}
+
+}  // namespace
