@@ -602,7 +602,18 @@ void ApplyLibRawColourSettings(const ColourSettings& settings, libraw_output_par
 // scaled by the exposure, in place. Values outside 0..65535 clip, as LibRaw's own do: colours
 // beyond Rec.709 are lost on this path.
 void TransformLibRawPicture(LibRaw& raw, const ColourSettings& settings, int threads) {
-  const double gain = std::exp2(settings.exposureStops);
+  double gain = std::exp2(settings.exposureStops);
+  if (settings.reconstructHighlights) {
+    // With highlight recovery LibRaw scales by the largest multiplier instead of the smallest,
+    // leaving the picture darker by their ratio (pre_mul holds the multipliers over the
+    // largest afterwards): brought back, so that unclipped light keeps its level.
+    float smallest = 1;
+    for (int c = 0; c < 4; ++c) {
+      const float m = raw.imgdata.color.pre_mul[c];
+      if (m > 0) smallest = std::min(smallest, m);
+    }
+    gain /= smallest;
+  }
   if (settings.colorSpace <= kColorSpaceLinear && gain == 1) return;
   // A monochrome picture has no primaries to change: only the exposure.
   const bool mono = raw.imgdata.idata.colors == 1;

@@ -6,8 +6,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +20,8 @@
 #include "develop/ColourSpaces.h"
 #include "develop/RawFrame.h"
 #include "develop/TileScheduler.h"
+#include "edsdk/EDSDKErrors.h"
+#include "edsdk/LibRawBackend.h"
 
 namespace fs = std::filesystem;
 using tarn::test::DataDir;
@@ -294,6 +300,231 @@ TEST(HighlightTest, ReconstructionLeavesUnclippedLightAlone) {
   for (std::size_t i = 0; i < rebuilt.size(); ++i)
     worst = std::max(worst, std::abs(int{rebuilt[i]} - int{clipped[i]}));
   EXPECT_LE(worst, 1);
+}
+
+// The same on a real CR2 through both develop paths: a mosaic whose green is saturated
+// everywhere while red (in two levels, left and right) and blue are not, made into a 350D file
+// by the shared generator. Balanced 2, 1, 1.5 and one stop down, as the synthetic frame above.
+
+std::optional<fs::path> Cr2Generator() {
+  const auto fixture = tarn::test::SharedFixture("SOURCES.md");
+  if (!fixture) return std::nullopt;
+  const fs::path tool =
+      fixture->parent_path().parent_path().parent_path() / "tools" / "make_cr2.py";
+  if (!fs::exists(tool)) return std::nullopt;
+  return tool;
+}
+
+void WriteClippedMosaic(const fs::path& pgm) {
+  constexpr int kW = 64, kH = 32;
+  std::string bytes = "P5\n64 32\n65535\n";
+  for (int y = 0; y < kH; ++y) {
+    for (int x = 0; x < kW; ++x) {
+      const int colour = (y & 1) * 2 + (x & 1);
+      int v = 4000;  // the white level given to the generator: green saturated
+      if (colour == 0) v = x >= kW / 2 ? 3400 : 2600;
+      if (colour == 3) v = 3000;
+      if (y >= 28) v /= 4;  // a few unclipped rows, for the generator's grey-world balance
+      bytes += static_cast<char>(v >> 8);
+      bytes += static_cast<char>(v & 0xFF);
+    }
+  }
+  tarn::test::WriteFileBytes(pgm, bytes);
+}
+
+class ClippedCr2Test : public ::testing::TestWithParam<std::uint8_t> {
+ protected:
+  static void SetUpTestSuite() {
+    const auto tool = Cr2Generator();
+    if (!tool) return;
+    folder = std::make_unique<TempDir>();
+    WriteClippedMosaic(*folder / "clip.pgm");
+    const std::string command =
+        std::string(fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3") + " '" +
+        tool->string() + "' --model 350d --from-pgm '" + (*folder / "clip.pgm").string() +
+        "' --pgm-cfa RGGB --pgm-black 0 --pgm-white 4000 --pgm-tile repeat '" +
+        (*folder / "clipped.cr2").string() + "' >/dev/null";
+    if (std::system(command.c_str()) != 0) folder.reset();
+  }
+  static void TearDownTestSuite() { folder.reset(); }
+
+  // Rows 2..12 of the output, the two areas of the first repeated tiles.
+  struct Areas {
+    double chroma = 0;  // the largest of both areas
+    std::array<double, 2> green{};
+  };
+  Areas Develop(std::uint8_t highlights) {
+    TConvertOptions options;
+    options.ColorSpace = kColorSpaceLinear;
+    options.Demosaic = GetParam();
+    options.WhiteBalance = kWhiteBalanceMultipliers;
+    options.WhiteBalanceMultipliers = {2, 1, 1.5};
+    options.ExposureStops = -1;
+    options.Highlights = highlights;
+    const fs::path out = dir / "out.dpx";
+    ConvertRawToDpx((*folder / "clipped.cr2").string(), out.string(), options);
+    const Dpx p = ReadDpx(out);
+    Areas a;
+    for (int area = 0; area < 2; ++area) {
+      double sum = 0;
+      int n = 0;
+      for (int y = 2; y < 12; ++y) {
+        for (int x = area * 32 + 8; x < area * 32 + 24; ++x) {
+          const std::size_t i = (static_cast<std::size_t>(y) * p.width + x) * 3;
+          const int hi = std::max({p.samples[i], p.samples[i + 1], p.samples[i + 2]});
+          const int lo = std::min({p.samples[i], p.samples[i + 1], p.samples[i + 2]});
+          a.chroma = std::max(a.chroma, hi > 0 ? double(hi - lo) / hi : 0.0);
+          sum += p.samples[i + 1];
+          ++n;
+        }
+      }
+      a.green[static_cast<std::size_t>(area)] = sum / n / 65535;
+    }
+    return a;
+  }
+
+  static inline std::unique_ptr<TempDir> folder;
+  TempDir dir;
+};
+
+INSTANTIATE_TEST_SUITE_P(Paths, ClippedCr2Test, ::testing::Values(kDemosaicRcd, kDemosaicAhd),
+                         [](const auto& info) {
+                           return std::string(info.param == kDemosaicRcd ? "Own" : "LibRaw");
+                         });
+
+TEST_P(ClippedCr2Test, ClipIsNeutralAndReconstructionNeutralWithDetail) {
+  if (!folder) GTEST_SKIP() << "shared tools/make_cr2.py not available";
+  const Areas clip = Develop(kHighlightsClip);
+  EXPECT_LT(clip.chroma, 0.002);
+  EXPECT_NEAR(clip.green[0], 0.5, 0.002);
+  EXPECT_NEAR(clip.green[1], 0.5, 0.002);
+
+  const Areas rebuilt = Develop(kHighlightsReconstruct);
+  EXPECT_LT(rebuilt.chroma, 0.01) << "magenta or another tint in a rebuilt highlight";
+  // Brighter than the clip, and the two reds still tell the areas apart. LibRaw's blend
+  // recovers less than ours (which gives the light of the largest channel, 0.65 and 0.85).
+  EXPECT_GT(rebuilt.green[0], 0.55);
+  EXPECT_GT(rebuilt.green[1], rebuilt.green[0] + 0.05);
+  if (GetParam() == kDemosaicRcd) {
+    EXPECT_NEAR(rebuilt.green[0], 0.65, 0.01);
+    EXPECT_NEAR(rebuilt.green[1], 0.85, 0.01);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// White balance on the flat field (lit at 4500 K, the as-shot balance neutralising it): both
+// paths agree in every mode, and a temperature at the as-shot estimate renders as shot.
+
+struct BalanceCase {
+  const char* name;
+  std::function<void(TConvertOptions&)> set;
+};
+
+void PrintTo(const BalanceCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class WhiteBalanceTest : public ::testing::TestWithParam<BalanceCase> {};
+
+INSTANTIATE_TEST_SUITE_P(Modes, WhiteBalanceTest,
+                         ::testing::Values(BalanceCase{"Daylight",
+                                                       [](TConvertOptions& o) {
+                                                         o.WhiteBalance = kWhiteBalanceDaylight;
+                                                       }},
+                                           BalanceCase{"Multipliers",
+                                                       [](TConvertOptions& o) {
+                                                         o.WhiteBalance = kWhiteBalanceMultipliers;
+                                                         o.WhiteBalanceMultipliers = {1.6, 1, 2.2};
+                                                       }},
+                                           BalanceCase{"Temperature",
+                                                       [](TConvertOptions& o) {
+                                                         o.WhiteBalance = kWhiteBalanceTemperature;
+                                                         o.WhiteBalanceKelvin = 3000;
+                                                         o.WhiteBalanceTint = 20;
+                                                       }},
+                                           BalanceCase{"ReconstructBelowTheClip",
+                                                       [](TConvertOptions& o) {
+                                                         o.Highlights = kHighlightsReconstruct;
+                                                       }}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(WhiteBalanceTest, BothPathsAgree) {
+  TempDir dir;
+  TConvertOptions own = SmallFlat();
+  own.ColorSpace = kColorSpaceLinear;
+  GetParam().set(own);
+  TConvertOptions libraw = own;
+  libraw.Demosaic = kDemosaicAhd;
+  ConvertRawToDpx(FlatRaw().string(), (dir / "own.dpx").string(), own);
+  ConvertRawToDpx(FlatRaw().string(), (dir / "libraw.dpx").string(), libraw);
+  const auto a = ReadDpx(dir / "own.dpx").Centre();
+  const auto b = ReadDpx(dir / "libraw.dpx").Centre();
+  for (std::size_t c = 0; c < 3; ++c) EXPECT_NEAR(a[c], b[c], 3) << "channel " << c;
+}
+
+TEST(WhiteBalanceTemperatureTest, AsShotEstimateRendersAsShotAndDaylightWarm) {
+  TempDir dir;
+  const TCameraColour camera = CameraColour(FlatRaw().string());
+  ASSERT_TRUE(camera.hasMatrix);
+  EXPECT_NEAR(camera.kelvin, 4500, 60) << "the generator lit the field at 4500 K";
+
+  TConvertOptions asShot = SmallFlat();
+  asShot.ColorSpace = kColorSpaceLinear;
+  TConvertOptions temperature = asShot;
+  temperature.WhiteBalance = kWhiteBalanceTemperature;
+  temperature.WhiteBalanceKelvin = camera.kelvin;
+  temperature.WhiteBalanceTint = camera.tint;
+  TConvertOptions daylight = asShot;
+  daylight.WhiteBalance = kWhiteBalanceDaylight;
+  ConvertRawToDpx(FlatRaw().string(), (dir / "a.dpx").string(), asShot);
+  ConvertRawToDpx(FlatRaw().string(), (dir / "t.dpx").string(), temperature);
+  ConvertRawToDpx(FlatRaw().string(), (dir / "d.dpx").string(), daylight);
+  const auto a = ReadDpx(dir / "a.dpx").Centre();
+  const auto t = ReadDpx(dir / "t.dpx").Centre();
+  const auto d = ReadDpx(dir / "d.dpx").Centre();
+  for (std::size_t c = 0; c < 3; ++c) EXPECT_NEAR(t[c], a[c], a[c] * 0.002 + 2) << c;
+  // 4500 K light under a daylight balance: warm.
+  EXPECT_GT(d[0], d[2] * 1.1);
+}
+
+// The colour properties take only values the develop step can use.
+TEST(ColourPropertyTest, OnlyUsableValuesAreTaken) {
+  LibRawBackend backend;
+  EdsStreamRef stream = nullptr;
+  EdsImageRef image = nullptr;
+  const std::string path = FlatRaw().string();
+  ASSERT_EQ(backend.CreateFileStream(path.c_str(), kEdsFileCreateDisposition_OpenExisting,
+                                     kEdsAccess_Read, &stream),
+            EDS_ERR_OK);
+  ASSERT_EQ(backend.CreateImageRef(stream, &image), EDS_ERR_OK);
+  const auto word = [&](EdsPropertyID id, EdsUInt32 v) {
+    return backend.SetPropertyData(image, id, 0, sizeof v, &v);
+  };
+  const auto number = [&](EdsPropertyID id, double v) {
+    return backend.SetPropertyData(image, id, 0, sizeof v, &v);
+  };
+  const auto triple = [&](std::array<double, 3> v) {
+    return backend.SetPropertyData(image, kEdsPropID_WhiteBalanceMultipliers, 0, sizeof v,
+                                   v.data());
+  };
+  EXPECT_EQ(word(kEdsPropID_ColorSpace, kColorSpaceAcesCct), EDS_ERR_OK);
+  EXPECT_EQ(word(kEdsPropID_ColorSpace, kColorSpaceCount), EDS_ERR_PROPERTIES_UNAVAILABLE);
+  EXPECT_EQ(word(kEdsPropID_WhiteBalance, kEdsWhiteBalance_Multipliers), EDS_ERR_OK);
+  EXPECT_EQ(word(kEdsPropID_WhiteBalance, 3), EDS_ERR_PROPERTIES_UNAVAILABLE);
+  EXPECT_EQ(word(kEdsPropID_Highlights, 1), EDS_ERR_OK);
+  EXPECT_EQ(word(kEdsPropID_Highlights, 2), EDS_ERR_PROPERTIES_UNAVAILABLE);
+  EXPECT_EQ(number(kEdsPropID_ExposureStops, -8), EDS_ERR_OK);
+  EXPECT_EQ(number(kEdsPropID_ExposureStops, 8.5), EDS_ERR_PROPERTIES_UNAVAILABLE);
+  EXPECT_EQ(number(kEdsPropID_ExposureStops, std::nan("")), EDS_ERR_PROPERTIES_UNAVAILABLE);
+  EXPECT_EQ(triple({2, 1, 1.5}), EDS_ERR_OK);
+  EXPECT_EQ(triple({2, 0, 1.5}), EDS_ERR_PROPERTIES_UNAVAILABLE);
+  EXPECT_EQ(triple({2, 1, std::nan("")}), EDS_ERR_PROPERTIES_UNAVAILABLE);
+  // A wrong size is refused, as for every property.
+  const EdsUInt32 v = 0;
+  EXPECT_EQ(backend.SetPropertyData(image, kEdsPropID_ExposureStops, 0, sizeof v, &v),
+            EDS_ERR_PROPERTIES_UNAVAILABLE);
+  backend.Release(image);
+  backend.Release(stream);
 }
 
 // ---------------------------------------------------------------------------------------------
