@@ -560,7 +560,10 @@ bool GreenNormalised(const float* m, std::array<double, 3>& out) {
 void ApplyColourSettings(const LibRaw& raw, const ColourSettings& settings, RawFrame& frame) {
   const libraw_colordata_t& colour = raw.imgdata.color;
   if (settings.whiteBalance == kEdsWhiteBalance_Daylight) {
-    for (std::size_t c = 0; c < 4; ++c) frame.multiplier[c] = colour.pre_mul[c];
+    // Without daylight multipliers LibRaw develops unbalanced; so does this path.
+    std::array<double, 3> daylight{};
+    const bool known = GreenNormalised(colour.pre_mul, daylight);
+    for (std::size_t c = 0; c < 4; ++c) frame.multiplier[c] = known ? colour.pre_mul[c] : 1.0;
   } else if (settings.whiteBalance == kEdsWhiteBalance_Multipliers) {
     const auto& m = settings.multipliers;
     frame.multiplier = {m[0], m[1], m[2], m[1]};

@@ -1,6 +1,8 @@
 // The colour choices in the develop step: every output space on a flat field, on both develop
 // paths, against values worked out independently; the DPX header of each space; exposure;
 // highlight reconstruction; and the two renderings of earlier versions byte for byte.
+#include <ImfInputFile.h>
+#include <ImfStandardAttributes.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -485,6 +487,48 @@ TEST(WhiteBalanceTemperatureTest, AsShotEstimateRendersAsShotAndDaylightWarm) {
   for (std::size_t c = 0; c < 3; ++c) EXPECT_NEAR(t[c], a[c], a[c] * 0.002 + 2) << c;
   // 4500 K light under a daylight balance: warm.
   EXPECT_GT(d[0], d[2] * 1.1);
+}
+
+// OpenEXR files hold the linear space asked for and say so in their chromaticities; the
+// non-linear renderings become their linear sibling.
+TEST(ExrColourTest, ChromaticitiesAreThoseOfTheLinearSpace) {
+  struct Row {
+    std::uint8_t asked;
+    std::uint8_t written;
+    Imf::Chromaticities expected;
+  };
+  const Imath::V2f acesWhite(0.32168f, 0.33767f), d65(0.3127f, 0.3290f);
+  const Imf::Chromaticities ap1({0.713f, 0.293f}, {0.165f, 0.830f}, {0.128f, 0.044f}, acesWhite);
+  const Row rows[] = {
+      {kColorSpaceRec709, kColorSpaceLinear, Imf::Chromaticities()},
+      {kColorSpaceAcesCg, kColorSpaceAcesCg, ap1},
+      {kColorSpaceAcesCct, kColorSpaceAcesCg, ap1},
+      {kColorSpaceAces2065, kColorSpaceAces2065,
+       Imf::Chromaticities({0.7347f, 0.2653f}, {0.0f, 1.0f}, {0.0001f, -0.077f}, acesWhite)},
+      {kColorSpaceLinRec2020, kColorSpaceLinRec2020,
+       Imf::Chromaticities({0.708f, 0.292f}, {0.170f, 0.797f}, {0.131f, 0.046f}, d65)},
+  };
+  TempDir dir;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(int(row.asked));
+    EXPECT_EQ(ExrColorSpace(row.asked), row.written);
+    TConvertOptions options = SmallFlat();
+    options.ColorSpace = row.asked;
+    TOutputSettings output;
+    output.format = OutputFormat::Exr;
+    const fs::path out = dir / "a.exr";
+    ConvertRawFile(FlatRaw().string(), out.string(), options, output, nullptr);
+    Imf::InputFile file(out.c_str());
+    ASSERT_TRUE(Imf::hasChromaticities(file.header()));
+    const Imf::Chromaticities& c = Imf::chromaticities(file.header());
+    for (const auto& [got, want] : {std::pair{c.red, row.expected.red},
+                                    {c.green, row.expected.green},
+                                    {c.blue, row.expected.blue},
+                                    {c.white, row.expected.white}}) {
+      EXPECT_NEAR(got.x, want.x, 1e-6);
+      EXPECT_NEAR(got.y, want.y, 1e-6);
+    }
+  }
 }
 
 // The colour properties take only values the develop step can use.
