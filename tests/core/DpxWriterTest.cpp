@@ -13,6 +13,7 @@
 #include <map>
 #include <numeric>
 #include <optional>
+#include <tuple>
 
 #include "RawToDpx.h"
 #include "Subprocess.h"
