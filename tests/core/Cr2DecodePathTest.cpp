@@ -1,0 +1,209 @@
+// Our CR2 decoder in the conversion: for every CR2 it takes, the DPX file is byte for byte the
+// one LibRaw's unpack leads to (black levels measured on the masked border included), and a
+// damaged sensor stream fails with 0000002D without leaving a file.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cctype>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "Cr2Writer.h"
+#include "RawToDpx.h"
+#include "TestPaths.h"
+#include "develop/Cr2Decoder.h"
+
+namespace fs = std::filesystem;
+using tarn::test::Cr2Layout;
+using tarn::test::DataDir;
+using tarn::test::FindCr2Offsets;
+using tarn::test::MessageOf;
+using tarn::test::ReadFileBytes;
+using tarn::test::SharedFixture;
+using tarn::test::TempDir;
+using tarn::test::WriteCr2;
+using tarn::test::WriteFileBytes;
+
+namespace {
+
+// While alive, LibRaw's unpack reads every file (the reference the backend offers tests).
+class LibRawUnpackForced {
+ public:
+  LibRawUnpackForced() { ::setenv("TARN_LIBRAW_UNPACK", "1", 1); }
+  ~LibRawUnpackForced() { ::unsetenv("TARN_LIBRAW_UNPACK"); }
+  LibRawUnpackForced(const LibRawUnpackForced&) = delete;
+  LibRawUnpackForced& operator=(const LibRawUnpackForced&) = delete;
+};
+
+bool OurDecoderTakes(const std::string& bytes) {
+  return Cr2Image::Parse({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()})
+      .has_value();
+}
+
+// A small CR2 with a ramp in every component: no masked border known to LibRaw.
+std::string WrittenCr2(int bits) {
+  Cr2Layout layout;
+  layout.width = 96;
+  layout.height = 40;
+  layout.components = bits == 14 ? 4 : 2;
+  layout.bits = bits;
+  layout.stripCount = 1;
+  layout.stripWidth = 48;
+  layout.lastStripWidth = 48;
+  std::vector<std::uint16_t> samples(std::size_t(layout.width) * layout.height);
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = std::uint16_t((i * 37) % (1u << bits));
+  }
+  return WriteCr2(layout, samples);
+}
+
+struct SameCase {
+  const char* name;
+  std::function<std::optional<fs::path>(const TempDir&)> file;
+  std::uint8_t colorSpace;
+};
+
+void PrintTo(const SameCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+std::function<std::optional<fs::path>(const TempDir&)> Kept(const char* name) {
+  return [name](const TempDir&) { return std::optional(DataDir() / "raw" / name); };
+}
+std::function<std::optional<fs::path>(const TempDir&)> Shared(const char* name) {
+  return [name](const TempDir&) { return SharedFixture(name); };
+}
+std::function<std::optional<fs::path>(const TempDir&)> Written(int bits) {
+  return [bits](const TempDir& dir) {
+    const fs::path path = dir / "written.cr2";
+    WriteFileBytes(path, WrittenCr2(bits));
+    return std::optional(path);
+  };
+}
+
+class Cr2DecodePathTest : public ::testing::TestWithParam<SameCase> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, Cr2DecodePathTest,
+    ::testing::Values(
+        SameCase{"Eos350dRec709", Kept("eos-350d-small.cr2"), kColorSpaceRec709},
+        SameCase{"Eos350dLinear", Kept("eos-350d-small.cr2"), kColorSpaceLinear},
+        SameCase{"Eos400dFlat", Kept("eos-400d-flat.cr2"), kColorSpaceLinear},
+        SameCase{"Eos7dUpright", Kept("eos-7d-flat-upright.cr2"), kColorSpaceRec709},
+        SameCase{"Eos5d3Chart", Shared("synthetic/eos-5d3-chart.cr2"), kColorSpaceRec709},
+        SameCase{"Eos5d3Portrait", Shared("synthetic/eos-5d3-portrait.cr2"), kColorSpaceLinear},
+        SameCase{"Eos600dRealSensor", Shared("synthetic/eos-600d-real-d1.cr2"), kColorSpaceRec709},
+        SameCase{"Eos350dShared", Shared("synthetic/eos-350d-small.cr2"), kColorSpaceLinear},
+        SameCase{"WrittenFourComponents", Written(14), kColorSpaceRec709},
+        SameCase{"WrittenTwoComponents", Written(12), kColorSpaceLinear}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(Cr2DecodePathTest, DpxEqualsTheOneAfterLibRawUnpack) {
+  TempDir dir;
+  const std::optional<fs::path> raw = GetParam().file(dir);
+  if (!raw) GTEST_SKIP() << GetParam().name << ": shared fixtures absent";
+  ASSERT_TRUE(OurDecoderTakes(ReadFileBytes(*raw))) << "not a CR2 our decoder covers";
+  TConvertOptions options;
+  options.ColorSpace = GetParam().colorSpace;
+  ASSERT_TRUE(UsesOwnDevelopPath(raw->string(), options));
+
+  ConvertRawToDpx(raw->string(), (dir / "ours.dpx").string(), options);
+  {
+    LibRawUnpackForced reference;
+    ConvertRawToDpx(raw->string(), (dir / "libraw.dpx").string(), options);
+  }
+  const std::string ours = ReadFileBytes(dir / "ours.dpx");
+  const std::string libraw = ReadFileBytes(dir / "libraw.dpx");
+  ASSERT_EQ(ours.size(), libraw.size());
+  std::size_t first = 0;
+  while (first < ours.size() && ours[first] == libraw[first]) ++first;
+  EXPECT_EQ(first, ours.size()) << "first differing byte at " << first << " of " << ours.size();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Damaged sensor streams through the whole conversion.
+
+struct DamageCase {
+  const char* name;
+  std::string (*damage)(std::string file);
+};
+
+void PrintTo(const DamageCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const DamageCase kDamages[] = {
+    {"CutInCompressedData",
+     [](std::string f) {
+       const auto at = FindCr2Offsets(f);
+       return f.substr(0, (at.entropy + at.entropyEnd) / 2);
+     }},
+    {"MarkerInCompressedData",
+     [](std::string f) {
+       const auto at = FindCr2Offsets(f);
+       const std::size_t middle = (at.entropy + at.entropyEnd) / 2;
+       f.at(middle) = char(0xFF);
+       f.at(middle + 1) = char(0xD0);
+       return f;
+     }},
+    {"SamplesPastPrecision",
+     [](std::string f) {
+       f.at(FindCr2Offsets(f).frame + 4) = char(10);
+       return f;
+     }},
+    // LibRaw reads on past the strip's recorded length; our decoder keeps within it.
+    {"StripByteCountShort",
+     [](std::string f) {
+       const auto at = FindCr2Offsets(f);
+       const std::size_t countAt = at.rawIfd + 2 + 2 * 12 + 8;  // third entry's value
+       const std::size_t half = (at.entropyEnd + 2 - at.strip) / 2;
+       for (int i = 0; i < 4; ++i) f.at(countAt + i) = char(half >> (8 * i));
+       return f;
+     }},
+};
+
+class Cr2DamagedConversionTest : public ::testing::TestWithParam<DamageCase> {};
+
+INSTANTIATE_TEST_SUITE_P(Written, Cr2DamagedConversionTest, ::testing::ValuesIn(kDamages),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(Cr2DamagedConversionTest, FailsAsCorruptAndLeavesNoFile) {
+  TempDir dir;
+  const fs::path raw = dir / "damaged.cr2";
+  WriteFileBytes(raw, GetParam().damage(WrittenCr2(14)));
+  const fs::path dpx = dir / "damaged.dpx";
+  for (const std::uint8_t colorSpace : {kColorSpaceRec709, kColorSpaceLinear}) {
+    TConvertOptions options;
+    options.ColorSpace = colorSpace;
+    EXPECT_EQ(MessageOf([&] { ConvertRawToDpx(raw.string(), dpx.string(), options); }),
+              "EOS Error: 0000002D");
+    EXPECT_FALSE(fs::exists(dpx));
+  }
+  // Nothing else was left in the output folder either.
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path())) ++entries;
+  EXPECT_EQ(entries, 1u);
+}
+
+// A stream our decoder finds damaged fails the conversion even where LibRaw's unpack lets it
+// pass: the decoder, not LibRaw, reads these files.
+TEST(Cr2DamagedConversionTest, OurDecoderReadsTheSensorData) {
+  TempDir dir;
+  const fs::path raw = dir / "damaged.cr2";
+  WriteFileBytes(raw, kDamages[3].damage(WrittenCr2(14)));
+  const std::string message =
+      MessageOf([&] { ConvertRawToDpx(raw.string(), (dir / "ours.dpx").string(), {}); });
+  {
+    LibRawUnpackForced reference;
+    ConvertRawToDpx(raw.string(), (dir / "libraw.dpx").string(), {});
+  }
+  EXPECT_EQ(message, "EOS Error: 0000002D");
+  EXPECT_TRUE(fs::exists(dir / "libraw.dpx"));
+}
+
+}  // namespace
