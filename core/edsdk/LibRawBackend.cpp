@@ -561,6 +561,18 @@ bool OwnDecoderCovers(LibRaw& raw) {
          sizes.top_margin + sizes.height <= sizes.raw_height;
 }
 
+// LibRaw's lossless-JPEG loader divides by the strip widths of tag 0xC640 unchecked: a damaged
+// tag with a strip of no width would end the whole process.
+bool StripWidthsUsable(LibRaw& raw) {
+  libraw_decoder_info_t decoder{};
+  if (raw.get_decoder_info(&decoder) != LIBRAW_SUCCESS || decoder.decoder_name == nullptr ||
+      std::strcmp(decoder.decoder_name, "lossless_jpeg_load_raw()") != 0) {
+    return true;
+  }
+  const ushort* slice = raw.get_internal_data_pointer()->unpacker_data.cr2_slice;
+  return slice[0] == 0 || (slice[1] != 0 && slice[2] != 0);
+}
+
 // What LibRaw's unpack computes from the sensor data besides the samples: the black levels,
 // measured on the masked border. Kept so that a file LibRaw must unpack after all starts from
 // the state open left.
@@ -819,8 +831,7 @@ class ImageObject final : public SdkObject {
         // Records our develop does not take: LibRaw's develop needs its own unpack.
         opened.RestoreTo(*raw_);
         mosaic_ = HugePageBuffer();
-        stream_->ExpectPictureData();
-        if (const EdsError error = Checked(raw_->unpack(), false)) return error;
+        if (const EdsError error = UnpackWithLibRaw()) return error;
       }
     }
     return DevelopWithLibRaw(width, height, out, slot, unpackMs);
@@ -842,6 +853,11 @@ class ImageObject final : public SdkObject {
       }
       if (ownDecoder) return EDS_ERR_OK;
     }
+    return UnpackWithLibRaw();
+  }
+
+  EdsError UnpackWithLibRaw() {
+    if (!StripWidthsUsable(*raw_)) return EDS_ERR_FILE_DATA_CORRUPT;
     stream_->ExpectPictureData();
     return Checked(raw_->unpack(), false);
   }

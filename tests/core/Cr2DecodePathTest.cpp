@@ -190,6 +190,42 @@ TEST_P(Cr2DamagedConversionTest, FailsAsCorruptAndLeavesNoFile) {
   EXPECT_EQ(entries, 1u);
 }
 
+// A strip-width tag (0xC640) naming a strip of no width: LibRaw's loader divides by that width,
+// so the file must fail before it gets there, on either develop path.
+struct StripWidthCase {
+  const char* name;
+  int strip;  // which of the tag's three values is zeroed
+  std::uint8_t demosaic;
+};
+
+void PrintTo(const StripWidthCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class StripOfNoWidthTest : public ::testing::TestWithParam<StripWidthCase> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Tags, StripOfNoWidthTest,
+    ::testing::Values(StripWidthCase{"FullStripsOfNoWidthRcd", 1, kDemosaicRcd},
+                      StripWidthCase{"LastStripOfNoWidthRcd", 2, kDemosaicRcd},
+                      StripWidthCase{"FullStripsOfNoWidthAhd", 1, kDemosaicAhd},
+                      StripWidthCase{"LastStripOfNoWidthAhd", 2, kDemosaicAhd}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(StripOfNoWidthTest, FailsAsCorruptWithoutEndingTheProcess) {
+  std::string file = WrittenCr2(14);
+  const std::size_t value = FindCr2Offsets(file).strips + 2 * std::size_t(GetParam().strip);
+  file.at(value) = file.at(value + 1) = 0;
+  TempDir dir;
+  const fs::path raw = dir / "strips.cr2";
+  WriteFileBytes(raw, file);
+  TConvertOptions options;
+  options.Demosaic = GetParam().demosaic;
+  EXPECT_EQ(MessageOf([&] { ConvertRawToDpx(raw.string(), (dir / "out.dpx").string(), options); }),
+            "EOS Error: 0000002D");
+  EXPECT_FALSE(fs::exists(dir / "out.dpx"));
+}
+
 // A stream our decoder finds damaged fails the conversion even where LibRaw's unpack lets it
 // pass: the decoder, not LibRaw, reads these files.
 TEST(Cr2DamagedConversionTest, OurDecoderReadsTheSensorData) {
