@@ -594,7 +594,7 @@ struct UnpackMetadata {
     raw.imgdata.color.black = black;
     std::memcpy(raw.imgdata.color.cblack, cblack, sizeof cblack);
     std::memcpy(raw.imgdata.color.black_stat, blackStat, sizeof blackStat);
-    std::memset(&raw.imgdata.rawdata, 0, sizeof raw.imgdata.rawdata);
+    raw.imgdata.rawdata.raw_image = nullptr;  // pointed into our mosaic
   }
 };
 

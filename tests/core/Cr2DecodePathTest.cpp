@@ -125,6 +125,40 @@ TEST_P(Cr2DecodePathTest, DpxEqualsTheOneAfterLibRawUnpack) {
   EXPECT_EQ(first, ours.size()) << "first differing byte at " << first << " of " << ours.size();
 }
 
+// A file our decoder reads whose records our develop then refuses (here: a masked border at
+// the white level, so black is not below white) goes to LibRaw's develop after LibRaw's own
+// unpack, and ends exactly as it does when LibRaw unpacks it from the start.
+TEST(Cr2DecodePathFallbackTest, RecordsOurDevelopRefusesEndAsAfterLibRawUnpack) {
+  Cr2Layout layout;  // a 5D Mark III's readout, so LibRaw knows its masked border
+  layout.width = 5920;
+  layout.height = 3950;
+  layout.stripCount = 1;
+  layout.stripWidth = 2960;
+  layout.lastStripWidth = 2960;
+  std::vector<std::uint16_t> samples(std::size_t(layout.width) * layout.height, 3000);
+  for (int y = 0; y < layout.height; ++y) {
+    for (int x = 0; x < 140; ++x) samples[std::size_t(y) * layout.width + x] = 16383;
+  }
+  TempDir dir;
+  const fs::path raw = dir / "bright-border.cr2";
+  WriteFileBytes(raw, WriteCr2(layout, samples));
+  ASSERT_TRUE(OurDecoderTakes(ReadFileBytes(raw)));
+  ASSERT_TRUE(UsesOwnDevelopPath(raw.string(), {}));
+
+  const std::string ours =
+      MessageOf([&] { ConvertRawToDpx(raw.string(), (dir / "ours.dpx").string(), {}); });
+  std::string libraw;
+  {
+    LibRawUnpackForced reference;
+    libraw = MessageOf([&] { ConvertRawToDpx(raw.string(), (dir / "libraw.dpx").string(), {}); });
+  }
+  EXPECT_EQ(ours, libraw);
+  ASSERT_EQ(fs::exists(dir / "ours.dpx"), fs::exists(dir / "libraw.dpx"));
+  if (fs::exists(dir / "ours.dpx")) {
+    EXPECT_TRUE(ReadFileBytes(dir / "ours.dpx") == ReadFileBytes(dir / "libraw.dpx"));
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Damaged sensor streams through the whole conversion.
 
