@@ -261,7 +261,7 @@ TEST_P(StripOfNoWidthTest, FailsAsCorruptWithoutEndingTheProcess) {
 }
 
 // A stream our decoder finds damaged fails the conversion even where LibRaw's unpack lets it
-// pass: the decoder, not LibRaw, reads these files.
+// pass: the decoder, not LibRaw, reads these files; --demosaic ahd keeps LibRaw's unpack.
 TEST(Cr2DamagedConversionTest, OurDecoderReadsTheSensorData) {
   TempDir dir;
   const fs::path raw = dir / "damaged.cr2";
@@ -274,6 +274,10 @@ TEST(Cr2DamagedConversionTest, OurDecoderReadsTheSensorData) {
   }
   EXPECT_EQ(message, "EOS Error: 0000002D");
   EXPECT_TRUE(fs::exists(dir / "libraw.dpx"));
+  TConvertOptions ahd;
+  ahd.Demosaic = kDemosaicAhd;
+  ConvertRawToDpx(raw.string(), (dir / "ahd.dpx").string(), ahd);
+  EXPECT_TRUE(fs::exists(dir / "ahd.dpx"));
 }
 
 }  // namespace
