@@ -207,7 +207,7 @@ void MainFormTest::initialState_data() {
   row("edtResizeHeight", "focusPolicy", "ClickFocus");
   row("Label1", "text", "Color Space of DPX files");
   row("Label1", "geometry", "18,212,134,15");
-  row("cbxColorSpace", "count", "2");
+  row("cbxColorSpace", "count", "6");
   row("cbxColorSpace", "currentIndex", "0");
   row("cbxColorSpace", "currentText", "sRGB/Rec.709");
   row("cbxColorSpace", "editable", "false");
