@@ -234,11 +234,24 @@ void TfrmMain::CreateControls() {
     }
   });
 
-  sbnOutputOptions_ = button("sbnOutputOptions", tr("Output Options..."), {18, 340, 150, 28});
+  // One row in the gap between the colour space and Convert: below Convert the About button
+  // climbs to y 350 at the window's minimum size and would cover them. The short captions fit
+  // half the column; the tooltips and accessible names carry the full ones.
+  const auto optionsButton = [&button](const char* name, const QString& caption,
+                                       const QString& toolTip, const QString& accessibleName,
+                                       int left) {
+    auto* created = button(name, caption, {left, 262, 73, 26});
+    created->setToolTip(toolTip);
+    created->setAccessibleName(accessibleName);
+    return created;
+  };
+  sbnOutputOptions_ = optionsButton("sbnOutputOptions", tr("Output..."), tr("Output Options"),
+                                    tr("Output Options..."), 18);
   connect(sbnOutputOptions_, &QPushButton::clicked, this,
           [this] { RunCommand([this] { sbnOutputOptionsClick(); }); });
 
-  sbnColourOptions_ = button("sbnColourOptions", tr("Colour Options..."), {18, 384, 150, 28});
+  sbnColourOptions_ = optionsButton("sbnColourOptions", tr("Colour..."), tr("Colour Options"),
+                                    tr("Colour Options..."), 95);
   connect(sbnColourOptions_, &QPushButton::clicked, this,
           [this] { RunCommand([this] { sbnColourOptionsClick(); }); });
 

@@ -171,8 +171,10 @@ void ColourOptionsTest::buttonInTheSidePanel() {
   TfrmMain form;
   ShowAndWait(form);
   auto* button = Child<QPushButton>(form, "sbnColourOptions");
-  QCOMPARE(button->text(), QStringLiteral("Colour Options..."));
-  QCOMPARE(button->geometry(), QRect(18, 384, 150, 28));
+  QCOMPARE(button->text(), QStringLiteral("Colour..."));
+  QCOMPARE(button->toolTip(), QStringLiteral("Colour Options"));
+  QCOMPARE(button->accessibleName(), QStringLiteral("Colour Options..."));
+  QCOMPARE(button->geometry(), QRect(95, 262, 73, 26));
   QCOMPARE(button->focusPolicy(), Qt::NoFocus);
   // In free space at the window's first size: it covers no other control of the panel.
   for (const QWidget* other : Child<QWidget>(form, "Panel1")->findChildren<QWidget*>()) {
