@@ -34,6 +34,7 @@
 #include "SystemResources.h"
 #include "TransferCurve.h"
 #include "develop/ColourSpaces.h"
+#include "develop/Cr2Decoder.h"
 #include "develop/HugePageBuffer.h"
 #include "develop/RawFrame.h"
 #include "develop/TileScheduler.h"
@@ -649,6 +650,171 @@ void TransformLibRawPicture(LibRaw& raw, const ColourSettings& settings, int thr
 }
 
 // ---------------------------------------------------------------------------------------------
+// Our CR2 decoder in place of LibRaw's unpack, for the files our develop path takes.
+
+// Set only by tests and benchmarks: LibRaw's unpack decodes every file, so that both decoders
+// can be compared on whole conversions.
+bool LibRawUnpackRequested() {
+  const char* value = std::getenv("TARN_LIBRAW_UNPACK");
+  return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
+}
+
+// Canon CR2 sensor data that LibRaw would read with its lossless-JPEG loader and store unchanged
+// (identity curve, rows in file order). Our decoder still has the final word on the stream.
+bool OwnDecoderCovers(LibRaw& raw) {
+  const libraw_iparams_t& id = raw.imgdata.idata;
+  if (id.maker_index != LIBRAW_CAMERAMAKER_Canon || std::strcmp(id.make, "Canon") != 0) {
+    return false;
+  }
+  libraw_decoder_info_t decoder{};
+  if (raw.get_decoder_info(&decoder) != LIBRAW_SUCCESS || decoder.decoder_name == nullptr ||
+      std::strcmp(decoder.decoder_name, "lossless_jpeg_load_raw()") != 0) {
+    return false;
+  }
+  const libraw_internal_data_t& internal = *raw.get_internal_data_pointer();
+  if (internal.unpacker_data.load_flags & 1) return false;  // interlaced rows
+  if (internal.internal_output_params.zero_is_bad || internal.internal_output_params.fuji_width) {
+    return false;
+  }
+  if (raw.imgdata.params.shot_select != 0) return false;
+  const ushort* curve = raw.imgdata.color.curve;
+  for (unsigned v = 0; v < 0x10000; ++v) {
+    if (curve[v] != v) return false;
+  }
+  const libraw_image_sizes_t& sizes = raw.imgdata.sizes;
+  return sizes.raw_width > 0 && sizes.raw_height > 0 &&
+         sizes.left_margin + sizes.width <= sizes.raw_width &&
+         sizes.top_margin + sizes.height <= sizes.raw_height;
+}
+
+// LibRaw's lossless-JPEG loader divides by the strip widths of tag 0xC640 unchecked: a damaged
+// tag with a strip of no width would end the whole process.
+bool StripWidthsUsable(LibRaw& raw) {
+  libraw_decoder_info_t decoder{};
+  if (raw.get_decoder_info(&decoder) != LIBRAW_SUCCESS || decoder.decoder_name == nullptr ||
+      std::strcmp(decoder.decoder_name, "lossless_jpeg_load_raw()") != 0) {
+    return true;
+  }
+  const ushort* slice = raw.get_internal_data_pointer()->unpacker_data.cr2_slice;
+  return slice[0] == 0 || (slice[1] != 0 && slice[2] != 0);
+}
+
+// What LibRaw's unpack computes from the sensor data besides the samples: the black levels,
+// measured on the masked border. Kept so that a file LibRaw must unpack after all starts from
+// the state open left.
+struct UnpackMetadata {
+  int mask[8][4];
+  unsigned black;
+  unsigned cblack[LIBRAW_CBLACK_SIZE];
+  unsigned blackStat[8];
+
+  void SaveFrom(const LibRaw& raw) {
+    std::memcpy(mask, raw.imgdata.sizes.mask, sizeof mask);
+    black = raw.imgdata.color.black;
+    std::memcpy(cblack, raw.imgdata.color.cblack, sizeof cblack);
+    std::memcpy(blackStat, raw.imgdata.color.black_stat, sizeof blackStat);
+  }
+  void RestoreTo(LibRaw& raw) const {
+    std::memcpy(raw.imgdata.sizes.mask, mask, sizeof mask);
+    raw.imgdata.color.black = black;
+    std::memcpy(raw.imgdata.color.cblack, cblack, sizeof cblack);
+    std::memcpy(raw.imgdata.color.black_stat, blackStat, sizeof blackStat);
+    raw.imgdata.rawdata.raw_image = nullptr;  // pointed into our mosaic
+  }
+};
+
+// The black levels of a lossless-JPEG Canon file from its decoded mosaic, exactly as LibRaw's
+// unpack derives them (same border areas, same 32-bit sums and integer divisions), so that the
+// develop that follows sees the numbers it would see after unpack.
+void MeasureMaskedBlack(LibRaw& raw, const std::uint16_t* mosaic) {
+  libraw_image_sizes_t& sizes = raw.imgdata.sizes;
+  libraw_colordata_t& colour = raw.imgdata.color;
+  auto& mask = sizes.mask;
+  const int rawWidth = sizes.raw_width;
+  const int rawHeight = sizes.raw_height;
+  // Areas the identification gave are used as they stand; otherwise the columns left and right
+  // of the picture, two columns away from it.
+  if (mask[0][3] <= 0) {
+    mask[0][1] = mask[1][1] += 2;
+    mask[0][3] -= 2;
+    mask[0][0] = mask[1][0] = sizes.top_margin;
+    mask[0][2] = mask[1][2] = sizes.top_margin + sizes.height;
+    mask[0][3] += sizes.left_margin;
+    mask[1][1] += sizes.left_margin + sizes.width;
+    mask[1][3] += rawWidth;
+  }
+  unsigned* stat = colour.black_stat;  // sums of slots 0-3, then their counts
+  std::fill(stat, stat + 8, 0u);
+  unsigned zeros = 0;
+  const unsigned filters = raw.imgdata.idata.filters;
+  for (const auto& area : mask) {
+    for (int row = std::max(area[0], 0); row < std::min(area[2], rawHeight); ++row) {
+      const std::uint16_t* line = mosaic + std::size_t(row) * std::size_t(rawWidth);
+      for (int col = std::max(area[1], 0); col < std::min(area[3], rawWidth); ++col) {
+        const int slot = FilterColour(filters, row, col);
+        stat[slot] += line[col];
+        ++stat[4 + slot];
+        zeros += line[col] == 0;
+      }
+    }
+  }
+  if (zeros < stat[4] && stat[5] != 0 && stat[6] != 0 && stat[7] != 0) {
+    for (int c = 0; c < 4; ++c) colour.cblack[c] = stat[c] / std::max(1u, stat[4 + c]);
+    colour.black = colour.cblack[4] = colour.cblack[5] = colour.cblack[6] = 0;
+  }
+  // The common part of the four levels moves into the single one.
+  unsigned common = colour.cblack[3];
+  for (int c = 0; c < 3; ++c) common = std::min(common, colour.cblack[c]);
+  for (int c = 0; c < 4; ++c) colour.cblack[c] -= common;
+  colour.black += common;
+}
+
+// Reads the whole file into bytes; returns how many it holds (fewer when the file shrank).
+std::size_t ReadWholeFile(const InputFile& file, HugePageBuffer& bytes) {
+  const auto size = static_cast<std::size_t>(file.size());
+  bytes.EnsureSize(size);
+  auto* out = static_cast<char*>(bytes.data());
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pread(file.fd(), out + done, size - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw EosError(EDS_ERR_FILE_READ_ERROR);
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+// Decodes the sensor data of a file OwnDecoderCovers accepted into mosaic and leaves LibRaw's
+// records as its unpack would (raw_image pointing into mosaic, which the caller keeps alive
+// while LibRaw's records are used). False, with nothing changed, when the stream is not one our
+// decoder takes or does not have the size LibRaw expects: unpack then reads it. Damaged data
+// throws Cr2DataError (0000002D).
+bool DecodeWithOwnDecoder(LibRaw& raw, const InputFile& file, HugePageBuffer& mosaic) {
+  HugePageBuffer fileBytes;
+  const std::size_t length = ReadWholeFile(file, fileBytes);
+  const std::optional<Cr2Image> image =
+      Cr2Image::Parse({static_cast<const std::uint8_t*>(fileBytes.data()), length});
+  libraw_image_sizes_t& sizes = raw.imgdata.sizes;
+  if (!image || image->width() != sizes.raw_width || image->height() != sizes.raw_height) {
+    return false;
+  }
+  mosaic.EnsureSize(image->sampleCount() * sizeof(std::uint16_t));
+  auto* samples = static_cast<std::uint16_t*>(mosaic.data());
+  image->Decode({samples, image->sampleCount()});
+
+  MeasureMaskedBlack(raw, samples);
+  if (sizes.raw_pitch == 0) sizes.raw_pitch = static_cast<unsigned>(sizes.raw_width) * 2;
+  libraw_rawdata_t& data = raw.imgdata.rawdata;
+  data.raw_image = samples;  // not LibRaw's to free: raw_alloc stays empty
+  data.sizes = sizes;
+  data.color = raw.imgdata.color;
+  data.iparams = raw.imgdata.idata;
+  data.ioparams = raw.get_internal_data_pointer()->internal_output_params;
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
 // SDK objects.
 
 enum class Kind { FileStream, Image, MemoryStream };
@@ -707,6 +873,7 @@ class ImageObject final : public SdkObject {
   EdsError Open() {
     StageClock clock;
     raw_.reset();
+    mosaic_ = HugePageBuffer();
     stream_ = std::make_unique<FileDataStream>(file_);
     raw_ = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
     dataError_ = false;
@@ -795,28 +962,64 @@ class ImageObject final : public SdkObject {
     ConfigureLibRaw(raw_->imgdata.params, developPath() == kEdsDevelopPath_LibRaw &&
                                               2 * width <= fullWidth_ && 2 * height <= fullHeight_);
     DevelopmentSlot slot;
-    stream_->ExpectPictureData();
-    if (const EdsError error = Checked(raw_->unpack(), false)) return error;
+    UnpackMetadata opened;
+    opened.SaveFrom(*raw_);
+    bool ownDecoder = false;
+    if (const EdsError error = ReadSensorData(ownDecoder)) return error;
     const double unpackMs = clock.Lap();
     RawFrame frame;
-    if (developPath() == kEdsDevelopPath_Own && FillRawFrame(*raw_, frame)) {
-      ApplyColourSettings(*raw_, colour_, frame);
-      const TransferTable* curve = OutputCurve(colorSpace());
-      DevelopTimes times;
-      DevelopBayer(frame, out, width, height, curve, slot.threads(), &times);
-      raw_->recycle();
-      if (ProfilingOn()) {
-        std::fprintf(stderr,
-                     "tarn-profile: %s unpack %.1f ms, tiles %.1f ms, resample %.1f ms "
-                     "(own path, %d threads)\n",
-                     file_->path().c_str(), unpackMs, times.tiles, times.resample, slot.threads());
+    if (developPath() == kEdsDevelopPath_Own) {
+      if (FillRawFrame(*raw_, frame)) {
+        ApplyColourSettings(*raw_, colour_, frame);
+        const TransferTable* curve = OutputCurve(colorSpace());
+        DevelopTimes times;
+        DevelopBayer(frame, out, width, height, curve, slot.threads(), &times);
+        raw_->recycle();
+        mosaic_ = HugePageBuffer();
+        if (ProfilingOn()) {
+          std::fprintf(stderr,
+                       "tarn-profile: %s %s %.1f ms, tiles %.1f ms, resample %.1f ms "
+                       "(own path, %d threads)\n",
+                       file_->path().c_str(), ownDecoder ? "decode" : "unpack", unpackMs,
+                       times.tiles, times.resample, slot.threads());
+        }
+        return EDS_ERR_OK;
       }
-      return EDS_ERR_OK;
+      if (ownDecoder) {
+        // Records our develop does not take: LibRaw's develop needs its own unpack.
+        opened.RestoreTo(*raw_);
+        mosaic_ = HugePageBuffer();
+        if (const EdsError error = UnpackWithLibRaw()) return error;
+      }
     }
     return DevelopWithLibRaw(width, height, out, slot, unpackMs);
   }
 
  private:
+  // Brings the sensor data into LibRaw's records: our decoder for the CR2 files it covers when
+  // our develop follows, LibRaw's unpack for everything else (and for what our decoder turns
+  // down). ownDecoder tells which one did.
+  EdsError ReadSensorData(bool& ownDecoder) {
+    ownDecoder = false;
+    if (developPath() == kEdsDevelopPath_Own && !LibRawUnpackRequested() &&
+        OwnDecoderCovers(*raw_)) {
+      try {
+        ownDecoder = DecodeWithOwnDecoder(*raw_, *file_, mosaic_);
+      } catch (const EosError& error) {
+        mosaic_ = HugePageBuffer();
+        return error.code();
+      }
+      if (ownDecoder) return EDS_ERR_OK;
+    }
+    return UnpackWithLibRaw();
+  }
+
+  EdsError UnpackWithLibRaw() {
+    if (!StripWidthsUsable(*raw_)) return EDS_ERR_FILE_DATA_CORRUPT;
+    stream_->ExpectPictureData();
+    return Checked(raw_->unpack(), false);
+  }
+
   // LibRaw's own develop (AHD) of the unpacked picture, then the copy or scaling into out.
   EdsError DevelopWithLibRaw(int width, int height, std::uint16_t* out, DevelopmentSlot& slot,
                              double unpackMs) {
@@ -885,6 +1088,8 @@ class ImageObject final : public SdkObject {
 
   std::shared_ptr<InputFile> file_;
   std::unique_ptr<FileDataStream> stream_;  // outlives raw_, which reads through it
+  // The sensor data our decoder read; LibRaw's records point into it, so it outlives raw_.
+  HugePageBuffer mosaic_;
   std::unique_ptr<LibRaw> raw_;
   bool open_ = false;
   bool dataError_ = false;
