@@ -1,5 +1,7 @@
 #include "RawToDpx.h"
 
+#include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "develop/ColourSpaces.h"
@@ -73,6 +75,15 @@ CameraData QueryCameraData(EdsImageRef image) {
 
 Vector3 MultipliersForTemperature(EdsImageRef image, const std::string& rawPath, double kelvin,
                                   double tint) {
+  // The locus approximation holds to 15000 K; a value beyond is refused, not quietly bent.
+  if (!(kelvin >= kMinKelvin && kelvin <= kMaxKelvin) || !(std::fabs(tint) <= kMaxTint)) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "\": a white balance of %.0f K, tint %.1f, is outside %.0f to %.0f K and tint "
+                  "-%.0f to %.0f",
+                  kelvin, tint, kMinKelvin, kMaxKelvin, kMaxTint, kMaxTint);
+    throw Exception("\"" + rawPath + text);
+  }
   const CameraData camera = QueryCameraData(image);
   if (!camera.hasMatrix) {
     throw Exception("\"" + rawPath +

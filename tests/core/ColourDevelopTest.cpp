@@ -531,6 +531,26 @@ TEST(ExrColourTest, ChromaticitiesAreThoseOfTheLinearSpace) {
   }
 }
 
+// A temperature beyond the range the locus is known in is refused, naming the file and the
+// range, and nothing is written.
+TEST(WhiteBalanceTemperatureTest, TemperatureOutOfRangeIsRefused) {
+  TempDir dir;
+  for (const auto& [kelvin, tint] : {std::pair{20000.0, 0.0}, {1500.0, 0.0}, {5000.0, 200.0}}) {
+    TConvertOptions options = SmallFlat();
+    options.WhiteBalance = kWhiteBalanceTemperature;
+    options.WhiteBalanceKelvin = kelvin;
+    options.WhiteBalanceTint = tint;
+    try {
+      ConvertRawToDpx(FlatRaw().string(), (dir / "a.dpx").string(), options);
+      ADD_FAILURE() << kelvin << " K, tint " << tint << " accepted";
+    } catch (const Exception& e) {
+      EXPECT_NE(std::string(e.what()).find(FlatRaw().string()), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find("2000 to 15000 K"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(fs::exists(dir / "a.dpx"));
+  }
+}
+
 // The colour properties take only values the develop step can use.
 TEST(ColourPropertyTest, OnlyUsableValuesAreTaken) {
   LibRawBackend backend;
