@@ -86,13 +86,13 @@ TColourOptionsDialog::TColourOptionsDialog(const TColourChoice& choice, QWidget*
 
   edtKelvin_ = new QSpinBox(this);
   edtKelvin_->setObjectName(QStringLiteral("edtKelvin"));
-  edtKelvin_->setRange(kMinKelvin, kMaxKelvin);
+  edtKelvin_->setRange(static_cast<int>(kMinKelvin), static_cast<int>(kMaxKelvin));
   edtKelvin_->setSingleStep(100);
   edtKelvin_->setSuffix(QStringLiteral(" K"));
   edtKelvin_->setValue(static_cast<int>(choice.kelvin));
   edtTint_ = new QSpinBox(this);
   edtTint_->setObjectName(QStringLiteral("edtTint"));
-  edtTint_->setRange(-kMaxTint, kMaxTint);
+  edtTint_->setRange(-static_cast<int>(kMaxTint), static_cast<int>(kMaxTint));
   edtTint_->setValue(static_cast<int>(choice.tint));
   edtTint_->setToolTip(tr("Positive values towards green, negative towards magenta"));
   auto* temperatureRow = new QHBoxLayout;

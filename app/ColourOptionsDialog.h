@@ -42,9 +42,6 @@ class TColourOptionsDialog : public QDialog {
   // Typed values are held to these ranges by the fields themselves.
   static constexpr double kMinMultiplier = 0.001;
   static constexpr double kMaxMultiplier = 100;
-  static constexpr int kMinKelvin = 2000;
-  static constexpr int kMaxKelvin = 50000;
-  static constexpr int kMaxTint = 150;            // and -kMaxTint
   static constexpr double kMaxExposureStops = 5;  // and -kMaxExposureStops
 
   explicit TColourOptionsDialog(const TColourChoice& choice, QWidget* parent = nullptr);

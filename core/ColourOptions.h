@@ -39,6 +39,12 @@ constexpr std::uint8_t kWhiteBalanceTemperature = 3;  // colour temperature and 
 // Exposure offsets beyond this many stops (either way) are refused.
 constexpr double kMaxExposureStops = 8;
 
+// The range a colour temperature and its tint may take (tint from -kMaxTint): where the
+// Planckian locus approximation holds.
+constexpr double kMinKelvin = 2000;
+constexpr double kMaxKelvin = 15000;
+constexpr double kMaxTint = 150;
+
 // Highlights.
 constexpr std::uint8_t kHighlightsClip = 0;         // all channels clipped to the sensor's white
 constexpr std::uint8_t kHighlightsReconstruct = 1;  // detail from the unclipped channels

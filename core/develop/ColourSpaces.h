@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 
+#include "ColourOptions.h"
 #include "TransferCurve.h"
 
 using Matrix3 = std::array<std::array<double, 3>, 3>;
@@ -58,9 +59,6 @@ const TransferTable* OutputCurve(std::uint8_t colorSpace);
 // Colour temperature: the Planckian locus in CIE 1960 uv (Krystek's approximation, 1000 K to
 // 15000 K). Tint moves the white off the locus along its normal: +1 is -1/3000 in Duv, towards
 // magenta, so that a positive tint makes the balanced picture greener.
-constexpr double kMinKelvin = 2000;
-constexpr double kMaxKelvin = 15000;
-constexpr double kMaxTint = 150;
 Chromaticity WhiteOfTemperature(double kelvin, double tint);
 struct Temperature {
   double kelvin;
