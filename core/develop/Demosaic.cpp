@@ -3,11 +3,27 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 
 namespace {
 
 constexpr float kEps = 1e-5f;
 constexpr float kEpsSquared = 1e-10f;
+
+// Four floats in one SSE register (baseline x86-64; GCC and Clang vector extensions): the same
+// operations lane by lane, so results equal the scalar code's bit for bit.
+using Floats = float __attribute__((vector_size(16)));
+constexpr int kLanes = 4;
+
+inline Floats Load(const float* p) {
+  Floats v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+inline void Store(float* p, Floats v) {
+  std::memcpy(p, &v, sizeof v);
+}
 
 inline float Square(float v) {
   return v * v;
@@ -66,13 +82,26 @@ void DemosaicTile(DemosaicScratch& s, int width, int height, const std::array<in
 
   // Squared vertical and horizontal high-pass responses: large where the picture changes along
   // that axis.
+  const auto highPass = [](auto n3, auto n1, auto c, auto s1, auto s3, auto n2, auto s2) {
+    const auto r = (n3 - n1 - s1 + s3) - 3.0f * (n2 + s2) + 6.0f * c;
+    return r * r;
+  };
   for (int y = 3; y < height - 3; ++y) {
-    for (int x = 3; x < width - 3; ++x) {
-      const std::ptrdiff_t i = y * w1 + x;
-      hpV[i] = Square((cfa[i - w3] - cfa[i - w1] - cfa[i + w1] + cfa[i + w3]) -
-                      3 * (cfa[i - w2] + cfa[i + w2]) + 6 * cfa[i]);
-      hpH[i] = Square((cfa[i - 3] - cfa[i - 1] - cfa[i + 1] + cfa[i + 3]) -
-                      3 * (cfa[i - 2] + cfa[i + 2]) + 6 * cfa[i]);
+    const float* c = cfa + y * w1;
+    float* v = hpV + y * w1;
+    float* h = hpH + y * w1;
+    int x = 3;
+    for (; x + kLanes <= width - 3; x += kLanes) {
+      const float* p = c + x;
+      Store(v + x, highPass(Load(p - w3), Load(p - w1), Load(p), Load(p + w1), Load(p + w3),
+                            Load(p - w2), Load(p + w2)));
+      Store(h + x, highPass(Load(p - 3), Load(p - 1), Load(p), Load(p + 1), Load(p + 3),
+                            Load(p - 2), Load(p + 2)));
+    }
+    for (; x < width - 3; ++x) {
+      const float* p = c + x;
+      v[x] = highPass(p[-w3], p[-w1], p[0], p[w1], p[w3], p[-w2], p[w2]);
+      h[x] = highPass(p[-3], p[-1], p[0], p[1], p[3], p[-2], p[2]);
     }
   }
   // 0: interpolate vertically, 1: horizontally.
