@@ -3,27 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <cstring>
+
+#include "FloatLanes.h"
 
 namespace {
 
 constexpr float kEps = 1e-5f;
 constexpr float kEpsSquared = 1e-10f;
-
-// Four floats in one SSE register (baseline x86-64; GCC and Clang vector extensions): the same
-// operations lane by lane, so results equal the scalar code's bit for bit.
-using Floats = float __attribute__((vector_size(16)));
-constexpr int kLanes = 4;
-
-inline Floats Load(const float* p) {
-  Floats v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-inline void Store(float* p, Floats v) {
-  std::memcpy(p, &v, sizeof v);
-}
 
 inline float Square(float v) {
   return v * v;
@@ -93,10 +79,11 @@ void DemosaicTile(DemosaicScratch& s, int width, int height, const std::array<in
     int x = 3;
     for (; x + kLanes <= width - 3; x += kLanes) {
       const float* p = c + x;
-      Store(v + x, highPass(Load(p - w3), Load(p - w1), Load(p), Load(p + w1), Load(p + w3),
-                            Load(p - w2), Load(p + w2)));
-      Store(h + x, highPass(Load(p - 3), Load(p - 1), Load(p), Load(p + 1), Load(p + 3),
-                            Load(p - 2), Load(p + 2)));
+      StoreLanes(v + x,
+                 highPass(LoadLanes(p - w3), LoadLanes(p - w1), LoadLanes(p), LoadLanes(p + w1),
+                          LoadLanes(p + w3), LoadLanes(p - w2), LoadLanes(p + w2)));
+      StoreLanes(h + x, highPass(LoadLanes(p - 3), LoadLanes(p - 1), LoadLanes(p), LoadLanes(p + 1),
+                                 LoadLanes(p + 3), LoadLanes(p - 2), LoadLanes(p + 2)));
     }
     for (; x < width - 3; ++x) {
       const float* p = c + x;
