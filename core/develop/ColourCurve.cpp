@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "PixelKernels.h"
+
 namespace {
 
 // Mirrors a coordinate about the edge pixels of [0, size), keeping its parity (and so its
@@ -50,7 +52,7 @@ void LoadMosaicTile(const RawFrame& frame, const CellLevels& levels, int x0, int
       return scaled * kToUnit;
     };
     if (inside) {
-      for (int x = 0; x < width; ++x) o[x] = level(x0 + x);
+      LevelRow(row + x0, width, x0, black, scale, o);
     } else {
       for (int x = 0; x < width; ++x) o[x] = level(columns[static_cast<std::size_t>(x)]);
     }
@@ -73,15 +75,8 @@ void WriteRgbTile(const TilePlanes& planes, const std::array<std::array<float, 3
     const float* gp = planes.green + base;
     const float* bp = planes.blue + base;
     std::uint16_t* o = target.origin + y * target.rowStep + x0 * target.pixelStep;
-    for (int x = 0; x < columns; ++x, o += target.pixelStep) {
-      const float r = rp[x], g = gp[x], b = bp[x];
-      for (int c = 0; c < 3; ++c) {
-        const float v = m[c][0] * r + m[c][1] * g + m[c][2] * b;
-        // Truncated as the reference rendering truncates its integer samples; the small lift
-        // keeps float noise in a value that is an integer there from falling one code short.
-        const auto code = static_cast<std::uint16_t>(std::clamp(v + kLift, 0.0f, 65535.0f));
-        o[c] = curve != nullptr ? (*curve)[code] : code;
-      }
-    }
+    // Truncated as the reference rendering truncates its integer samples; the small lift keeps
+    // float noise in a value that is an integer there from falling one code short.
+    MatrixRow(rp, gp, bp, m, kLift, columns, o, target.pixelStep, curve);
   }
 }

@@ -61,7 +61,7 @@ struct EvenLanesLoad {
 // Of the pixel's own direction weight and the mean of its four diagonal neighbours, the one
 // further from indecision (0.5): a single noisy pixel cannot flip the direction of its area.
 template <typename Load>
-auto Discriminate(Load load, const float* dir, std::ptrdiff_t w) {
+[[gnu::always_inline]] inline auto Discriminate(Load load, const float* dir, std::ptrdiff_t w) {
   const auto central = load(dir);
   const auto around =
       0.25f * (load(dir - w - 1) + load(dir - w + 1) + load(dir + w - 1) + load(dir + w + 1));
