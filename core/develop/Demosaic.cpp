@@ -12,10 +12,6 @@ namespace {
 constexpr float kEps = 1e-5f;
 constexpr float kEpsSquared = 1e-10f;
 
-inline float Square(float v) {
-  return v * v;
-}
-
 // Scalar and four-lane forms of the operations the kernels use: one generic body serves a row's
 // vector loop and its scalar tail, with the same operations in the same order.
 inline float Abs(float v) {
@@ -75,7 +71,9 @@ void EveryOther(int first, int end, float* out, Body body) {
   int x = first;
   for (; x + 6 < end; x += 2 * kLanes) {
     const FloatLanes v = body(EvenLanesLoad{}, x);
-    for (int k = 0; k < kLanes; ++k) out[x + 2 * k] = v[k];
+    // Into the even lanes of out[x .. x + 7]; the odd ones are stored back as they were.
+    StoreLanes(out + x, __builtin_shuffle(v, LoadLanes(out + x), IntLanes{0, 5, 1, 7}));
+    StoreLanes(out + x + 4, __builtin_shuffle(v, LoadLanes(out + x + 4), IntLanes{2, 5, 3, 7}));
   }
   for (; x < end; x += 2) out[x] = body(ScalarLoad{}, x);
 }
@@ -156,11 +154,12 @@ void DemosaicTile(DemosaicScratch& s, int width, int height, const std::array<in
 
   // Low-pass of the local neighbourhood, the reference the directional estimates are scaled by.
   for (int y = 1; y < height - 1; ++y) {
-    for (int x = startAt(1, firstNonGreen(y)); x < width - 1; x += 2) {
-      const std::ptrdiff_t i = y * w1 + x;
-      lpf[i] = cfa[i] + 0.5f * (cfa[i - w1] + cfa[i + w1] + cfa[i - 1] + cfa[i + 1]) +
-               0.25f * (cfa[i - w1 - 1] + cfa[i - w1 + 1] + cfa[i + w1 - 1] + cfa[i + w1 + 1]);
-    }
+    const std::ptrdiff_t row = y * w1;
+    EveryOther(startAt(1, firstNonGreen(y)), width - 1, lpf + row, [&](auto at, int x) {
+      const float* p = cfa + row + x;
+      return at(p) + 0.5f * (at(p - w1) + at(p + w1) + at(p - 1) + at(p + 1)) +
+             0.25f * (at(p - w1 - 1) + at(p - w1 + 1) + at(p + w1 - 1) + at(p + w1 + 1));
+    });
   }
 
   // Green at red and blue photosites.
@@ -199,21 +198,30 @@ void DemosaicTile(DemosaicScratch& s, int width, int height, const std::array<in
   float* hpP = hpV;
   float* hpQ = hpH;
   for (int y = 3; y < height - 3; ++y) {
-    for (int x = startAt(3, firstNonGreen(y)); x < width - 3; x += 2) {
-      const std::ptrdiff_t i = y * w1 + x;
-      hpP[i] = Square((cfa[i - w3 - 3] - cfa[i - w1 - 1] - cfa[i + w1 + 1] + cfa[i + w3 + 3]) -
-                      3 * (cfa[i - w2 - 2] + cfa[i + w2 + 2]) + 6 * cfa[i]);
-      hpQ[i] = Square((cfa[i - w3 + 3] - cfa[i - w1 + 1] - cfa[i + w1 - 1] + cfa[i + w3 - 3]) -
-                      3 * (cfa[i - w2 + 2] + cfa[i + w2 - 2]) + 6 * cfa[i]);
-    }
+    const int first = startAt(3, firstNonGreen(y));
+    const std::ptrdiff_t row = y * w1;
+    const float* c = cfa + row;
+    EveryOther(first, width - 3, hpP + row, [&](auto at, int x) {
+      const float* p = c + x;
+      return highPass(at(p - w3 - 3), at(p - w1 - 1), at(p), at(p + w1 + 1), at(p + w3 + 3),
+                      at(p - w2 - 2), at(p + w2 + 2));
+    });
+    EveryOther(first, width - 3, hpQ + row, [&](auto at, int x) {
+      const float* p = c + x;
+      return highPass(at(p - w3 + 3), at(p - w1 + 1), at(p), at(p + w1 - 1), at(p + w3 - 3),
+                      at(p - w2 + 2), at(p + w2 - 2));
+    });
   }
   for (int y = 4; y < height - 4; ++y) {
-    for (int x = startAt(4, firstNonGreen(y)); x < width - 4; x += 2) {
-      const std::ptrdiff_t i = y * w1 + x;
-      const float p = std::max(kEpsSquared, hpP[i - w1 - 1] + hpP[i] + hpP[i + w1 + 1]);
-      const float q = std::max(kEpsSquared, hpQ[i - w1 + 1] + hpQ[i] + hpQ[i + w1 - 1]);
-      pq[i] = p / (p + q);
-    }
+    const std::ptrdiff_t row = y * w1;
+    EveryOther(startAt(4, firstNonGreen(y)), width - 4, pq + row, [&](auto at, int x) {
+      using T = decltype(at(cfa));
+      const float* p = hpP + row + x;
+      const float* q = hpQ + row + x;
+      const T pSum = Max(Fill<T>(kEpsSquared), at(p - w1 - 1) + at(p) + at(p + w1 + 1));
+      const T qSum = Max(Fill<T>(kEpsSquared), at(q - w1 + 1) + at(q) + at(q + w1 - 1));
+      return pSum / (pSum + qSum);
+    });
   }
 
   // Red at blue photosites and blue at red ones, from the colour differences of the four
