@@ -65,7 +65,8 @@ template <typename Load>
 }
 
 // Runs body(load, x) over x = first, first + 2, ... below end: four at a time where four fit,
-// storing lane k at x + 2 k, then one at a time. body returns the value for out[x].
+// storing lane k at x + 2 k, then one at a time. body returns the value for out[x]. The blended
+// stores rewrite out[x + 7] too, so end must lie inside the row (every caller keeps a border).
 template <typename Body>
 void EveryOther(int first, int end, float* out, Body body) {
   int x = first;
