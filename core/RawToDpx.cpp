@@ -69,6 +69,15 @@ TRawImageSize GetRawImageSize(const std::string& rawPath) {
   return QueryFullSize(objects.image.get());
 }
 
+TWhiteBalance AsShotWhiteBalance(const std::string& rawPath) {
+  ConversionObjects objects;
+  OpenRawImage(rawPath, objects);
+  TWhiteBalance balance;
+  CheckEdsError(EdsGetPropertyData(objects.image.get(), kEdsPropID_AsShotWhiteBalance, 0,
+                                   sizeof balance.multipliers, balance.multipliers.data()));
+  return balance;
+}
+
 bool UsesOwnDevelopPath(const std::string& rawPath, TConvertOptions options) {
   ConversionObjects objects;
   OpenRawImage(rawPath, objects);

@@ -1,9 +1,11 @@
 // One RAW file in, one 16-bit RGB DPX file out.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
+#include "ColourOptions.h"
 #include "Exception.h"
 #include "ExrWriter.h"
 #include "FrameInfo.h"
@@ -14,12 +16,20 @@ struct TConvertOptions {
   bool Resize = false;  // scale to Width x Height; false: full size, Width/Height ignored
   std::int32_t Width = 0;
   std::int32_t Height = 0;
-  std::uint8_t ColorSpace = 0;  // 0 "sRGB/Rec.709", 1 "Linear RGB"; any other value acts as 0
+  std::uint8_t ColorSpace = 0;  // kColorSpace...; any other value acts as kColorSpaceRec709
   std::uint8_t Demosaic = 0;    // kDemosaicRcd or kDemosaicAhd; any other value acts as 0
+
+  std::uint8_t WhiteBalance = kWhiteBalanceAsShot;  // kWhiteBalance...
+  // Red, green, blue, with kWhiteBalanceMultipliers; scaled so that green is 1.
+  std::array<double, 3> WhiteBalanceMultipliers{1, 1, 1};
+  // With kWhiteBalanceTemperature: Kelvin, and tint (positive towards green, as raw
+  // developers show it).
+  double WhiteBalanceKelvin = 5500;
+  double WhiteBalanceTint = 0;
+  double ExposureStops = 0;  // applied in linear light, before the highlight clip
+  std::uint8_t Highlights = kHighlightsClip;  // kHighlights...
 };
 
-constexpr std::uint8_t kColorSpaceRec709 = 0;
-constexpr std::uint8_t kColorSpaceLinear = 1;
 // Our tiled develop path (RCD demosaic) wherever it covers the file, LibRaw's AHD elsewhere.
 constexpr std::uint8_t kDemosaicRcd = 0;
 // LibRaw's own develop with AHD for every file: the output of earlier versions.
@@ -35,6 +45,10 @@ void CheckEdsError(EdsError code);
 
 // Full-size width and height of the developed picture (after the camera's orientation).
 TRawImageSize GetRawImageSize(const std::string& rawPath);
+
+// The white balance rawPath was shot with: what a sequence takes from its reference frame
+// (kWhiteBalanceMultipliers), so that every frame gets the same balance.
+TWhiteBalance AsShotWhiteBalance(const std::string& rawPath);
 
 // True when rawPath is developed by our own path with these options, false when by LibRaw's.
 bool UsesOwnDevelopPath(const std::string& rawPath, TConvertOptions options);

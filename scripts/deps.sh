@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config ccache
   libraw-dev libraw-bin libgtest-dev libgmock-dev
-  libexiv2-dev libopenexr-dev openexr
+  libexiv2-dev exiv2 libopenexr-dev openexr
   qt6-base-dev qt6-base-dev-tools libgl-dev
   xvfb xauth fonts-liberation openbox
   openimageio-tools dcraw imagemagick time

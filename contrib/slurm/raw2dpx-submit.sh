@@ -86,8 +86,10 @@ output=$(readlink -m "$output")
 
 # raw2dpx reads the list the way every task will (folders expanded, an unreadable list or two
 # frames with one output name refused) and tells what is done already, before anything waits
-# in the queue.
-preflight=$("$raw2dpx" --dry-run --shard 0/1 --overwrite never --list "$frozen" -o "$output") ||
+# in the queue. It gets the tasks' options: --name, -r or --format decide which files the
+# frames become, and so which of them clash or exist already.
+preflight=$("$raw2dpx" --dry-run --shard 0/1 --overwrite never --list "$frozen" -o "$output" \
+  "${raw2dpx_options[@]}") ||
   fail "raw2dpx refuses the list $list (see above)"
 frames=$(grep -c . <<<"$preflight" || true)
 ((frames > 0)) || fail "$list lists no frame"

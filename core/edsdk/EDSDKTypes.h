@@ -56,6 +56,10 @@ constexpr EdsPropertyID kEdsPropID_LinearRendering = 0x300;
 constexpr EdsPropertyID kEdsPropID_DevelopPath = 0x310;
 constexpr EdsUInt32 kEdsDevelopPath_Own = 0;     // our tiled Bayer path (RCD demosaic)
 constexpr EdsUInt32 kEdsDevelopPath_LibRaw = 1;  // LibRaw's own develop (AHD demosaic)
+// Image property, read only, three doubles: the white-balance multipliers the camera recorded
+// for the picture (red, green, blue; green is 1), or its daylight balance where none was
+// recorded.
+constexpr EdsPropertyID kEdsPropID_AsShotWhiteBalance = 0x320;
 
 struct EdsRect {
   EdsInt32 x;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -626,6 +627,20 @@ class ImageObject final : public SdkObject {
     return covered_ && !forceLibRaw_ ? kEdsDevelopPath_Own : kEdsDevelopPath_LibRaw;
   }
 
+  // Red, green and blue multipliers with green 1: as recorded, else the daylight balance.
+  EdsError AsShotWhiteBalance(std::array<double, 3>& multipliers) {
+    if (const EdsError error = EnsureOpen()) return error;
+    const libraw_colordata_t& colour = raw_->imgdata.color;
+    const auto usable = [](const float* m) { return m[0] > 0 && m[1] > 0 && m[2] > 0; };
+    const float* source = usable(colour.cam_mul) ? colour.cam_mul : colour.pre_mul;
+    if (!usable(source)) {
+      multipliers = {1, 1, 1};
+      return EDS_ERR_OK;
+    }
+    for (std::size_t c = 0; c < 3; ++c) multipliers[c] = double{source[c]} / source[1];
+    return EDS_ERR_OK;
+  }
+
   // Develops the whole picture at width x height into out (width * height * 6 bytes).
   EdsError Develop(int width, int height, std::uint16_t* out) {
     if (const EdsError error = EnsureOpen()) return error;
@@ -856,6 +871,15 @@ EdsError LibRawBackend::GetPropertyData(EdsBaseRef ref, EdsPropertyID property, 
                                         EdsUInt32 dataSize, void* data) {
   const auto image = registry_->Find<ImageObject>(ref, Kind::Image);
   if (!image) return EDS_ERR_INVALID_HANDLE;
+  if (property == kEdsPropID_AsShotWhiteBalance && param == 0 &&
+      dataSize == 3 * sizeof(double)) {
+    if (data == nullptr) return EDS_ERR_INVALID_PARAMETER;
+    std::lock_guard lock(image->mutex);
+    std::array<double, 3> multipliers{};
+    if (const EdsError error = image->AsShotWhiteBalance(multipliers)) return error;
+    std::memcpy(data, multipliers.data(), dataSize);
+    return EDS_ERR_OK;
+  }
   if (property != kEdsPropID_DevelopPath || param != 0 || dataSize != sizeof(EdsUInt32)) {
     return EDS_ERR_PROPERTIES_UNAVAILABLE;
   }

@@ -725,3 +725,58 @@ TEST(LibRawBackendTest, ScaledPicturesKeepSizeAndColour) {
 }
 
 }  // namespace
+
+// A sequence takes one frame's balance for all: what the camera recorded, green as 1.
+TEST(LibRawBackendTest, AsShotWhiteBalanceIsTheRecordedOneWithGreenAsOne) {
+  const TWhiteBalance balance = AsShotWhiteBalance(RawData("eos-350d-small.cr2").string());
+  EXPECT_EQ(balance.multipliers[1], 1.0);
+  for (const double m : {balance.multipliers[0], balance.multipliers[2]}) {
+    EXPECT_GT(m, 1.0);  // daylight-ish balance on a Canon: red and blue lifted over green
+    EXPECT_LT(m, 4.0);
+  }
+  EXPECT_EQ(tarn::test::MessageOf([] { AsShotWhiteBalance(RawData("not-a-raw.cr2").string()); }),
+            tarn::test::MessageOf([] { GetRawImageSize(RawData("not-a-raw.cr2").string()); }));
+}
+
+// The files earlier versions wrote, pinned by content: any change to the pixels or the header
+// of the two original renderings fails here. Speed work and new options must leave them alone.
+struct GoldenCase {
+  const char* name;
+  const char* file;
+  std::uint8_t colorSpace;
+  std::uint8_t demosaic;
+  std::uint64_t hash;
+};
+
+std::uint64_t Fnv1a64(const std::string& bytes) {
+  std::uint64_t h = 0xcbf29ce484222325ull;
+  for (const char c : bytes) {
+    h ^= static_cast<unsigned char>(c);
+    h *= 0x100000001b3ull;
+  }
+  return h;
+}
+
+class GoldenOutputTest : public ::testing::TestWithParam<GoldenCase> {};
+
+TEST_P(GoldenOutputTest, FullSizeFileIsByteForByteWhatItWas) {
+  TempDir dir;
+  TConvertOptions options;
+  options.ColorSpace = GetParam().colorSpace;
+  options.Demosaic = GetParam().demosaic;
+  const fs::path out = dir / "out.dpx";
+  ConvertRawToDpx(RawData(GetParam().file).string(), out.string(), options);
+  EXPECT_EQ(Fnv1a64(ReadFileBytes(out)), GetParam().hash)
+      << std::hex << "0x" << Fnv1a64(ReadFileBytes(out));
+}
+
+const GoldenCase kGoldenCases[] = {
+    {"Eos350dRec709", "eos-350d-small.cr2", kColorSpaceRec709, kDemosaicRcd, 0x8711c7924622c6ed},
+    {"Eos350dLinear", "eos-350d-small.cr2", kColorSpaceLinear, kDemosaicRcd, 0x17e318177d37bc40},
+    {"Eos350dAhdRec709", "eos-350d-small.cr2", kColorSpaceRec709, kDemosaicAhd, 0x65d375183f810ed7},
+    {"KodakRec709", "kodak-dc50.kdc", kColorSpaceRec709, kDemosaicRcd, 0x5a573ab8d93fd3a3},
+    {"KodakLinear", "kodak-dc50.kdc", kColorSpaceLinear, kDemosaicRcd, 0xcc0698c6dc4b40fe},
+};
+
+INSTANTIATE_TEST_SUITE_P(Files, GoldenOutputTest, ::testing::ValuesIn(kGoldenCases),
+                         [](const auto& info) { return info.param.name; });

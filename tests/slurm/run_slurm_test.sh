@@ -2,14 +2,16 @@
 # raw2dpx on a real Slurm scheduler: starts a single-node cluster on this machine (loopback
 # only, every file in a temporary folder), submits a frame list as a job array with
 # contrib/slurm/raw2dpx-submit.sh, and checks that every frame became exactly one complete DPX
-# file, that each shard reported its summary, and that a resubmission converts nothing.
+# file, that each shard reported its summary, and that a resubmission converts nothing. Then a
+# 1,000-frame sequence of two cameras with rolled-over counters, named with --name, ordered by
+# capture time and sharded (sequence_test.sh; SKIPPED without the shared fixtures).
 #
 # Usage: bash tests/slurm/run_slurm_test.sh BUILD_DIR
 # Needs root; installs slurm-wlm and munge when missing, and prints "SKIPPED: ..." and exits 0
 # where they cannot be installed.
 set -uo pipefail
 
-readonly kOverallSeconds=600 kJobSeconds=180
+readonly kOverallSeconds=1200 kJobSeconds=180
 if [ -z "${TARN_SLURM_TEST_TIMED:-}" ]; then
   # Never hang CI: the whole test runs under a deadline.
   TARN_SLURM_TEST_TIMED=1 exec timeout -k 20 "$kOverallSeconds" bash "$0" "$@"
@@ -186,5 +188,13 @@ fi
 grep -q "same output file as" "$work/clash.err" || fail "unclear refusal: $(cat "$work/clash.err")"
 [ -z "$(squeue -h -o %i)" ] || fail "something was queued for the refused list"
 echo "a list with two frames named frame_0001 is refused: $(head -n 1 "$work/clash.err")"
+
+# --- a long sequence: names, capture-time order and shards
+if ((developer_works)); then
+  source "$root/tests/slurm/sequence_test.sh"
+  sequence_test
+else
+  echo "sequence: SKIPPED: raw2dpx cannot develop the sample here"
+fi
 
 echo "PASSED in $((SECONDS - started)) s (job arrays $first_job and $job2)"
