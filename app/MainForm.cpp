@@ -217,7 +217,10 @@ void TfrmMain::CreateControls() {
   cbxColorSpace_ = new QComboBox(Panel1_);
   cbxColorSpace_->setObjectName(QStringLiteral("cbxColorSpace"));
   cbxColorSpace_->setGeometry(19, 229, 150, 23);
-  cbxColorSpace_->addItems({tr("sRGB/Rec.709"), tr("Linear RGB")});
+  // Listed in the order of their ids, so that the index is the id.
+  for (std::uint8_t id = 0; id < kColorSpaceCount; ++id) {
+    cbxColorSpace_->addItem(QString::fromUtf8(ColorSpaceNames(id).caption));
+  }
   cbxColorSpace_->setCurrentIndex(0);
   cbxColorSpace_->setFocusPolicy(Qt::ClickFocus);
 
@@ -231,9 +234,26 @@ void TfrmMain::CreateControls() {
     }
   });
 
-  sbnOutputOptions_ = button("sbnOutputOptions", tr("Output Options..."), {18, 340, 150, 28});
+  // One row in the gap between the colour space and Convert: below Convert the About button
+  // climbs to y 350 at the window's minimum size and would cover them. The short captions fit
+  // half the column; the tooltips and accessible names carry the full ones.
+  const auto optionsButton = [&button](const char* name, const QString& caption,
+                                       const QString& toolTip, const QString& accessibleName,
+                                       int left) {
+    auto* created = button(name, caption, {left, 262, 73, 26});
+    created->setToolTip(toolTip);
+    created->setAccessibleName(accessibleName);
+    return created;
+  };
+  sbnOutputOptions_ = optionsButton("sbnOutputOptions", tr("Output..."), tr("Output Options"),
+                                    tr("Output Options..."), 18);
   connect(sbnOutputOptions_, &QPushButton::clicked, this,
           [this] { RunCommand([this] { sbnOutputOptionsClick(); }); });
+
+  sbnColourOptions_ = optionsButton("sbnColourOptions", tr("Colour..."), tr("Colour Options"),
+                                    tr("Colour Options..."), 95);
+  connect(sbnColourOptions_, &QPushButton::clicked, this,
+          [this] { RunCommand([this] { sbnColourOptionsClick(); }); });
 
   // Kept kAboutBottomGap above the panel's bottom edge by eventFilter.
   sbnAbout_ = button("sbnAbout", tr("About..."), {18, 474, 150, 28});
@@ -444,6 +464,14 @@ void TfrmMain::sbnOutputOptionsClick() {
   if (dialog.exec() == QDialog::Accepted) outputChoice_ = dialog.Choice();
 }
 
+void TfrmMain::sbnColourOptionsClick() {
+  TColourOptionsDialog dialog(colourChoice_, this);
+  // A reference frame is usually one of the frames to convert.
+  const QStringList entries = FileEntries();
+  if (!entries.isEmpty()) dialog.SetReferenceFolder(QFileInfo(entries.first()).absolutePath());
+  if (dialog.exec() == QDialog::Accepted) colourChoice_ = dialog.Choice();
+}
+
 TConvertOptions TfrmMain::CaptureConvertOptions() const {
   TConvertOptions options;
   options.Resize = cbxResizeImages_->isChecked();
@@ -452,6 +480,7 @@ TConvertOptions TfrmMain::CaptureConvertOptions() const {
   options.Height = edtResizeHeight_->text().toInt();
   if (options.Width == 0 || options.Height == 0) options.Resize = false;
   options.ColorSpace = static_cast<std::uint8_t>(cbxColorSpace_->currentIndex());
+  colourChoice_.ApplyTo(options);
   return options;
 }
 

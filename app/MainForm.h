@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "BatchRun.h"
+#include "ColourOptionsDialog.h"
 #include "OutputOptionsDialog.h"
 #include "RawToDpx.h"
 
@@ -59,6 +60,14 @@ class TfrmMain : public QWidget {
   const TOutputChoice& OutputChoice() const { return outputChoice_; }
   void SetOutputChoice(const TOutputChoice& choice) { outputChoice_ = choice; }
 
+  // White balance, exposure and highlights of the next runs; changed by the Colour Options
+  // dialog, as shot, 0 stops and clipped until then.
+  const TColourChoice& ColourChoice() const { return colourChoice_; }
+
+  // What Convert takes from the window when it is pressed: the resize fields, the colour space
+  // and the colour choice.
+  TConvertOptions CaptureConvertOptions() const;
+
  protected:
   // FormKeyDown: the Alt key alone does nothing when the window itself has the focus.
   void keyPressEvent(QKeyEvent* event) override;
@@ -74,11 +83,11 @@ class TfrmMain : public QWidget {
   bool edtResizeWidthKeyPress(const QKeyEvent& event) const;
   void edtResizeWidthChange(QLineEdit* sender);
   void sbnConvertClick();
-  TConvertOptions CaptureConvertOptions() const;
   std::int64_t LargestListedPixelCount() const;
   OverwriteAnswer AskOverwrite(const QString& outputPath);
   void sbnAboutClick();
   void sbnOutputOptionsClick();
+  void sbnColourOptionsClick();
   // Output paths and headers of the listed files for a non-default output choice.
   void PlanOutputs(const std::vector<std::string>& inputs, BatchSettings& settings) const;
   void miDeleteClick();
@@ -88,6 +97,7 @@ class TfrmMain : public QWidget {
   QString outputFolder_;
   int conversionJobs_ = 0;
   TOutputChoice outputChoice_;
+  TColourChoice colourChoice_;
   bool batchRunning_ = false;
   // The window was asked to close while a batch ran: it closes when the run has ended.
   bool closeRequested_ = false;
@@ -108,6 +118,7 @@ class TfrmMain : public QWidget {
   QPushButton* sbnConvert_ = nullptr;
   QPushButton* sbnAbout_ = nullptr;
   QPushButton* sbnOutputOptions_ = nullptr;
+  QPushButton* sbnColourOptions_ = nullptr;
   QMenu* pmnFiles_ = nullptr;
   QAction* miDelete_ = nullptr;
   QAction* miClear_ = nullptr;

@@ -4,10 +4,11 @@
 #   bench/fuzz.sh TARGET SECONDS [extra libFuzzer flags...]
 #
 # TARGET is dpx (the DPX decoder), sdk (the SDK layer: size query and a 64x48 conversion of
-# arbitrary bytes as a RAW file) or cr2 (our CR2 lossless-JPEG decoder, seeded with small CR2s
-# from fuzz/seeds/cr2). The build lives in build-fuzz/ (clang, AddressSanitizer,
-# UndefinedBehaviorSanitizer); the corpus grows in build-fuzz/corpus/TARGET across runs, seeded
-# from tests/data. Findings land in build-fuzz/artifacts/TARGET/; the script then exits with 1.
+# arbitrary bytes as a RAW file; seeded with the cr2 target's small CR2s too, so it reaches our CR2
+# decoder) or cr2 (our CR2 lossless-JPEG decoder, seeded with small CR2s from fuzz/seeds/cr2).
+# The build lives in build-fuzz/ (clang, AddressSanitizer, UndefinedBehaviorSanitizer); the
+# corpus grows in build-fuzz/corpus/TARGET across runs, seeded from tests/data. Findings land in
+# build-fuzz/artifacts/TARGET/; the script then exits with 1.
 # One fuzzing process only: the machine is shared.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,8 +31,10 @@ case "$target" in
   sdk)
     seed_dir=build-fuzz/seeds/sdk
     mkdir -p "$seed_dir"
-    # Small RAW files only: the big synthetic CR2 would make each run slow.
+    # Small RAW files only: the big synthetic CR2 would make each run slow. The CR2 decoder's
+    # seeds are whole Canon CR2s to LibRaw too, so conversions of them reach our decoder.
     find tests/data/raw -type f -size -1024k ! -name '*.md' -exec cp {} "$seed_dir" \;
+    cp fuzz/seeds/cr2/*.cr2 "$seed_dir"
     seeds=("$seed_dir")
     limits=(-rss_limit_mb=2048)
     ;;

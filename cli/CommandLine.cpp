@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <limits>
 #include <sstream>
 #include <unordered_map>
 
 #include "BatchRun.h"
 #include "NamePattern.h"
+#include "develop/ColourSpaces.h"
 
 namespace {
 
@@ -72,13 +74,96 @@ std::int64_t ParseNumber(const std::string& option, const std::string& value, st
   return number;
 }
 
+bool ParseDouble(const std::string& text, double& value) {
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && ptr == end && !text.empty() && std::isfinite(value);
+}
+
+std::vector<std::string> SplitCommas(const std::string& text) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', start);
+    parts.push_back(text.substr(start, comma - start));
+    if (comma == std::string::npos) return parts;
+    start = comma + 1;
+  }
+}
+
+std::string ColorSpaceList() {
+  std::string list;
+  for (std::uint8_t id = 0; id < kColorSpaceCount; ++id) {
+    const TColorSpaceNames& names = ColorSpaceNames(id);
+    list += std::string(id == 0 ? "" : ", ") + names.shortName + " (" + names.interop + ")";
+  }
+  return list;
+}
+
 }  // namespace
+
+void ParseWhiteBalance(const std::string& value, TConvertOptions& convert) {
+  std::string name = value;
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (name == "asshot" || name == "as-shot") {
+    convert.WhiteBalance = kWhiteBalanceAsShot;
+    return;
+  }
+  if (name == "daylight") {
+    convert.WhiteBalance = kWhiteBalanceDaylight;
+    return;
+  }
+  const std::vector<std::string> parts = SplitCommas(name);
+  std::vector<double> numbers;
+  for (std::string part : parts) {
+    if (parts.size() <= 2 && numbers.empty() && !part.empty() && part.back() == 'k')
+      part.pop_back();
+    double v = 0;
+    if (!ParseDouble(part, v)) {
+      numbers.clear();
+      break;
+    }
+    numbers.push_back(v);
+  }
+  if (numbers.size() == 3 && parts.size() == 3) {
+    for (const double m : numbers) {
+      if (!(m > 0 && m <= 1000)) {
+        throw UsageError("--wb multipliers must be above 0 and at most 1000, not \"" + value +
+                         "\"");
+      }
+    }
+    convert.WhiteBalance = kWhiteBalanceMultipliers;
+    convert.WhiteBalanceMultipliers = {numbers[0] / numbers[1], 1.0, numbers[2] / numbers[1]};
+    return;
+  }
+  if ((numbers.size() == 1 || numbers.size() == 2) && numbers.size() == parts.size()) {
+    const double kelvin = numbers[0];
+    const double tint = numbers.size() == 2 ? numbers[1] : 0;
+    if (kelvin < kMinKelvin || kelvin > kMaxKelvin || std::fabs(tint) > kMaxTint) {
+      throw UsageError("--wb takes a colour temperature from " +
+                       std::to_string(static_cast<int>(kMinKelvin)) + " to " +
+                       std::to_string(static_cast<int>(kMaxKelvin)) + " K and a tint from -" +
+                       std::to_string(static_cast<int>(kMaxTint)) + " to " +
+                       std::to_string(static_cast<int>(kMaxTint)) + ", not \"" + value + "\"");
+    }
+    convert.WhiteBalance = kWhiteBalanceTemperature;
+    convert.WhiteBalanceKelvin = kelvin;
+    convert.WhiteBalanceTint = tint;
+    return;
+  }
+  throw UsageError(
+      "--wb takes asshot, daylight, multipliers R,G,B or a colour temperature KELVIN[,TINT], "
+      "not \"" +
+      value + "\"");
+}
 
 CliOptions ParseCommandLine(const std::vector<std::string>& args) {
   CliOptions options;
   bool optionsEnded = false;
   std::optional<std::string> timecodeText;
   bool exrOptionGiven = false;
+  bool whiteBalanceGiven = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
     if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -115,17 +200,36 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
       options.convert = ParseResize(value(), options.convert);
     } else if (arg == "--color-space") {
       const std::string v = value();
-      std::string name = v;
-      std::transform(name.begin(), name.end(), name.begin(),
-                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-      if (name == "srgb" || name == "rec709") {
-        options.convert.ColorSpace = kColorSpaceRec709;
-      } else if (name == "linear") {
-        options.convert.ColorSpace = kColorSpaceLinear;
-      } else {
-        throw UsageError("--color-space takes srgb, rec709 or linear, not \"" + v + "\"");
+      const std::optional<std::uint8_t> space = ColorSpaceFromName(v);
+      if (!space) {
+        throw UsageError("--color-space takes srgb, " + ColorSpaceList() + ", not \"" + v + "\"");
       }
+      options.convert.ColorSpace = *space;
       options.colorSpaceGiven = true;
+    } else if (arg == "--wb") {
+      ParseWhiteBalance(value(), options.convert);
+      whiteBalanceGiven = true;
+    } else if (arg == "--wb-from") {
+      options.whiteBalanceFrom = value();
+      if (options.whiteBalanceFrom.empty()) throw UsageError("--wb-from needs a RAW file");
+    } else if (arg == "--exposure") {
+      const std::string v = value();
+      double stops = 0;
+      if (!ParseDouble(v, stops) || std::fabs(stops) > kMaxExposureStops) {
+        throw UsageError(
+            "--exposure takes stops from -" + std::to_string(static_cast<int>(kMaxExposureStops)) +
+            " to " + std::to_string(static_cast<int>(kMaxExposureStops)) + ", not \"" + v + "\"");
+      }
+      options.convert.ExposureStops = stops;
+    } else if (arg == "--highlights") {
+      const std::string v = value();
+      if (v == "clip") {
+        options.convert.Highlights = kHighlightsClip;
+      } else if (v == "reconstruct") {
+        options.convert.Highlights = kHighlightsReconstruct;
+      } else {
+        throw UsageError("--highlights takes clip or reconstruct, not \"" + v + "\"");
+      }
     } else if (arg == "--name") {
       options.sequence.pattern = value();
       try {
@@ -253,8 +357,13 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
     }
   }
   const bool exr = options.sequence.output.format == OutputFormat::Exr;
-  if (exr && options.colorSpaceGiven && options.convert.ColorSpace != kColorSpaceLinear) {
-    throw UsageError("--format exr holds linear light; --color-space srgb applies to DPX only");
+  if (exr && options.colorSpaceGiven && !IsLinearColorSpace(options.convert.ColorSpace)) {
+    throw UsageError(std::string("--format exr holds linear light; --color-space ") +
+                     ColorSpaceNames(options.convert.ColorSpace).shortName +
+                     " applies to DPX only (linear, acescg, aces and rec2020 go to OpenEXR)");
+  }
+  if (whiteBalanceGiven && !options.whiteBalanceFrom.empty()) {
+    throw UsageError("--wb and --wb-from both choose the white balance: give one");
   }
   if (!exr && exrOptionGiven) {
     throw UsageError("--exr-float and --exr-compression need --format exr");
@@ -321,10 +430,36 @@ Options:
       --resize WxH         scale every picture to exactly W x H pixels (stretched, not
                            cropped; W x H at most 357913941); without it every picture
                            keeps its full size
-      --color-space srgb|rec709|linear
-                           srgb or rec709 (one rendering, the default): the Rec.709
-                           transfer curve (DPX transfer code 6); linear: linear light (DPX
-                           transfer code 2); any case
+      --color-space NAME   the output colour space; any case, short names or those of
+                           OpenColorIO configs:
+                           srgb, rec709 or camera_rec709 (the default): Rec.709 primaries
+                             with the BT.709 camera curve (DPX transfer code 6)
+                           linear or lin_rec709_scene: linear Rec.709 (transfer code 2)
+                           acescg or lin_ap1_scene: ACEScg, linear AP1 primaries
+                           aces or lin_ap0_scene: ACES2065-1, linear AP0 primaries
+                           rec2020 or lin_rec2020_scene: linear Rec.2020
+                           acescct or acescct_ap1: ACEScct, the logarithmic encoding on AP1
+                           The ACES spaces have the ACES white (Bradford adaptation from
+                           D65). Linear values run 0..65535 for 0..1 (1 is the sensor's
+                           white at exposure 0); above 1 they clip. New spaces carry their
+                           name in the DPX element description; their colorimetric code is
+                           0 (user-defined), ACEScct's transfer code too.
+      --wb asshot|daylight|R,G,B|KELVIN[,TINT]
+                           white balance: asshot, as the camera recorded it (the default);
+                           daylight, the camera's daylight setting; R,G,B multipliers
+                           (e.g. 2.05,1,1.42; scaled so that green is 1); KELVIN a colour
+                           temperature from 2000 to 15000 with an optional TINT from -150
+                           to 150 (positive greener, negative more magenta), e.g. 5600,-5
+      --wb-from FILE       every frame gets the as-shot white balance of FILE (a reference
+                           frame): the cure for white-balance flicker when the camera was
+                           left on auto; not together with --wb
+      --exposure STOPS     exposure offset in stops, -8 to 8, applied to linear light before
+                           the highlight clip (default 0)
+      --highlights clip|reconstruct
+                           clip: all channels clip at the sensor's white, so clipped areas
+                           stay neutral (the default); reconstruct: clipped areas keep the
+                           detail of the channels that did not clip, rebuilt neutral (no
+                           magenta); shows below the clip with a negative --exposure
       --demosaic rcd|ahd   rcd: our tiled develop path with the RCD demosaic for Bayer
                            sensors, LibRaw's AHD develop for every other sensor (the
                            default); ahd: LibRaw's AHD develop for every file, the output
@@ -343,7 +478,10 @@ Options:
                            conversions already running finish)
       --info               print each file with its picture size as WxH, convert
                            nothing; with -v also the develop path it takes (rcd or ahd,
-                           after --demosaic)
+                           after --demosaic) and, on indented lines below, the as-shot
+                           white balance with its estimated colour temperature and tint,
+                           and the camera matrix (white-balanced camera RGB to linear
+                           Rec.709)
       --list FILE          also read input paths from FILE, one a line ("-": standard
                            input); blank lines and lines starting with # are ignored
       --shard K/N          convert only slice K of N of the sorted inputs; K counts from 0
@@ -378,8 +516,9 @@ Sequences:
                            Frame numbers count over the whole list before --shard slices
                            it: every shard writes the names a single run would.
       --format dpx|exr     dpx: 16-bit DPX (the default); exr: OpenEXR with linear light
-                           (half floats), colour primaries, capture date, ISO, exposure,
-                           frame rate and timecode
+                           (half floats; linear Rec.709 unless --color-space names another
+                           linear space), its primaries and white as chromaticities,
+                           capture date, ISO, exposure, frame rate and timecode
       --exr-compression zip|piz|none
                            OpenEXR compression (default zip)
       --exr-float          OpenEXR with 32-bit float samples instead of half floats

@@ -33,7 +33,9 @@ struct CliOptions {
   bool recursive = false;        // -r: folders with all their sub-folders
   bool orderGiven = false;       // --order was given
   bool colorSpaceGiven = false;  // --color-space was given
-  SequenceSettings sequence;     // names, order, format and metadata of the outputs
+  // --wb-from: the as-shot white balance of this file for every frame (read when the run starts).
+  std::string whiteBalanceFrom;
+  SequenceSettings sequence;  // names, order, format and metadata of the outputs
 };
 
 // Bad usage: the message says what is wrong.
@@ -43,6 +45,8 @@ class UsageError : public std::runtime_error {
 };
 
 CliOptions ParseCommandLine(const std::vector<std::string>& args);
+// --wb: asshot, daylight, R,G,B multipliers, or KELVIN[,TINT]; sets the white balance of convert.
+void ParseWhiteBalance(const std::string& value, TConvertOptions& convert);
 const char* UsageText();
 // "raw2dpx 1.0.0" and a line break.
 std::string VersionText();

@@ -129,8 +129,26 @@ void CheckInputOpens(const std::string& path) {
 
 // One line a file: path and size; with --verbose also the develop path it takes. Scripts read
 // the size as the last field of the plain form, so the path is added only on request.
-int PrintInfo(const std::vector<std::string>& paths, const TConvertOptions& convert,
-              bool verbose) {
+// The colour of a file on indented lines below its --info line, where scripts that read the
+// line's fields do not look.
+void PrintCameraColour(const std::string& path) {
+  const TCameraColour colour = CameraColour(path);
+  const auto& m = colour.asShot.multipliers;
+  char line[160];
+  std::snprintf(line, sizeof line, "  white balance as shot: %.6f,%.6f,%.6f", m[0], m[1], m[2]);
+  std::cout << line;
+  if (colour.hasMatrix) {
+    std::snprintf(line, sizeof line, " (about %.0f K, tint %+.1f)", colour.kelvin, colour.tint);
+    std::cout << line << "\n  camera matrix (camera RGB to linear Rec.709):";
+    for (const auto& row : colour.cameraToRec709) {
+      std::snprintf(line, sizeof line, " %.4f,%.4f,%.4f", row[0], row[1], row[2]);
+      std::cout << line << (&row == &colour.cameraToRec709.back() ? "" : ";");
+    }
+  }
+  std::cout << "\n";
+}
+
+int PrintInfo(const std::vector<std::string>& paths, const TConvertOptions& convert, bool verbose) {
   int status = kExitOk;
   for (const std::string& path : paths) {
     try {
@@ -138,6 +156,7 @@ int PrintInfo(const std::vector<std::string>& paths, const TConvertOptions& conv
       std::cout << path << "\t" << size.Width << "x" << size.Height;
       if (verbose) std::cout << "\t" << (UsesOwnDevelopPath(path, convert) ? "rcd" : "ahd");
       std::cout << "\n";
+      if (verbose) PrintCameraColour(path);
     } catch (const EosError& e) {
       ReportError(path, e.what(), e.code());
       status = kExitFailed;
@@ -429,6 +448,27 @@ int Convert(const CliOptions& options) {
     ReportError(options.outputFolder, "cannot use as output folder: " + problem);
     return kExitFailed;
   }
+  // One balance for the whole sequence, read once before any frame: a reference frame that
+  // cannot be read stops the run before anything is written.
+  TConvertOptions convert = options.convert;
+  if (!options.whiteBalanceFrom.empty()) {
+    try {
+      const TWhiteBalance balance = AsShotWhiteBalance(options.whiteBalanceFrom);
+      convert.WhiteBalance = kWhiteBalanceMultipliers;
+      convert.WhiteBalanceMultipliers = balance.multipliers;
+      if (options.verbose) {
+        const auto& m = balance.multipliers;
+        char line[128];
+        std::snprintf(line, sizeof line, "white balance for every frame: %.6f,%.6f,%.6f", m[0],
+                      m[1], m[2]);
+        std::cerr << "raw2dpx: " << line << " (as shot in " << options.whiteBalanceFrom << ")\n";
+      }
+    } catch (const EosError& e) {
+      ReportError(options.whiteBalanceFrom,
+                  std::string("cannot read the --wb-from white balance: ") + e.what(), e.code());
+      return kExitFailed;
+    }
+  }
   if (options.dryRun) {
     if (options.verbose) ReportResources(std::nullopt);
     const int status = DryRun(frames, mode);
@@ -445,7 +485,7 @@ int Convert(const CliOptions& options) {
 
   BatchSettings settings;
   settings.outputFolder = options.outputFolder;
-  settings.options = options.convert;
+  settings.options = convert;
   settings.overwriteAll = mode == OverwriteMode::Always;
   settings.keepGoing = options.keepGoing;
   settings.jobs = options.jobs;

@@ -36,6 +36,9 @@ constexpr std::uint8_t kWhiteBalanceDaylight = 1;     // the camera's daylight b
 constexpr std::uint8_t kWhiteBalanceMultipliers = 2;  // fixed multipliers (a reference frame's)
 constexpr std::uint8_t kWhiteBalanceTemperature = 3;  // colour temperature and tint
 
+// Exposure offsets beyond this many stops (either way) are refused.
+constexpr double kMaxExposureStops = 8;
+
 // Highlights.
 constexpr std::uint8_t kHighlightsClip = 0;         // all channels clipped to the sensor's white
 constexpr std::uint8_t kHighlightsReconstruct = 1;  // detail from the unclipped channels

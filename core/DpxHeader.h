@@ -41,11 +41,24 @@ constexpr std::size_t kOffBitDepth = 803;
 constexpr std::size_t kOffPacking = 804;
 constexpr std::size_t kOffEncoding = 806;
 constexpr std::size_t kOffElementDataOffset = 808;
+constexpr std::size_t kOffElementDescription = 820;  // 32 bytes
 
 constexpr std::uint8_t kDescriptorRGB = 50;
 constexpr std::uint8_t kTransferLinear = 2;
 constexpr std::uint8_t kTransferRec709 = 6;
 constexpr std::uint8_t kColorimetricPrintingDensity = 1;
+// SMPTE 268M's code for what none of its codes describes (ACES primaries, ACEScct, BT.2020 in
+// the revisions readers know).
+constexpr std::uint8_t kUserDefined = 0;
+
+// Transfer and colorimetric codes and the element description of an output colour space. The
+// two first spaces keep the codes every earlier version wrote and no description.
+struct ElementCodes {
+  std::uint8_t transfer;
+  std::uint8_t colorimetric;
+  const char* description;  // nullptr: left empty
+};
+ElementCodes ElementCodesFor(std::uint8_t colorSpace);
 
 // Fields written only when a sequence's metadata is asked for.
 constexpr std::size_t kOffImageFileName = 36;     // 100 bytes

@@ -49,6 +49,24 @@ std::string DpxDateTime(const CaptureTime& t) {
 
 }  // namespace
 
+ElementCodes ElementCodesFor(std::uint8_t colorSpace) {
+  switch (colorSpace) {
+    case kColorSpaceLinear:
+      return {kTransferLinear, kColorimetricPrintingDensity, nullptr};
+    case kColorSpaceAcesCg:
+    case kColorSpaceAces2065:
+    case kColorSpaceLinRec2020:
+      // Linear light is a transfer the standard names; none of its colorimetric codes is one
+      // of these primaries.
+      return {kTransferLinear, kUserDefined, ColorSpaceNames(colorSpace).interop};
+    case kColorSpaceAcesCct:
+      // Code 3 ("logarithmic") means printing-density log to readers, not ACEScct.
+      return {kUserDefined, kUserDefined, ColorSpaceNames(colorSpace).interop};
+    default:
+      return {kTransferRec709, kColorimetricPrintingDensity, nullptr};
+  }
+}
+
 Header MakeHeader(std::int32_t width, std::int32_t height, std::uint8_t transfer,
                   std::uint32_t pixelBytes) {
   Header h{};
@@ -122,12 +140,15 @@ void AddFrameInfo(Header& h, const TFrameInfo& frame, const std::string& creatio
 void WriteDpxFile(const std::string& outPath, std::int32_t width, std::int32_t height,
                   TConvertOptions options, const void* pixels, std::int32_t byteCount,
                   const TFrameInfo* frame) {
-  const std::uint8_t transfer =
-      options.ColorSpace == kColorSpaceLinear ? dpx::kTransferLinear : dpx::kTransferRec709;
+  const dpx::ElementCodes codes = dpx::ElementCodesFor(options.ColorSpace);
   // A negative count is a caller's fault; a header-only file would pass for a written picture.
   if (byteCount < 0) ThrowFileError("Cannot write file", outPath, EINVAL);
   const auto pixelBytes = static_cast<std::uint32_t>(byteCount);
-  dpx::Header header = dpx::MakeHeader(width, height, transfer, pixelBytes);
+  dpx::Header header = dpx::MakeHeader(width, height, codes.transfer, pixelBytes);
+  if (codes.description != nullptr) {
+    header[dpx::kOffColorimetric] = codes.colorimetric;
+    dpx::PutText(header, dpx::kOffElementDescription, 32, codes.description);
+  }
   if (frame != nullptr) dpx::AddFrameInfo(header, *frame, CurrentDateTimeText());
 
   PendingFile file(outPath);

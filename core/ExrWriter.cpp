@@ -140,7 +140,8 @@ void WriteStrips(Imf::OutputFile& output, std::int32_t width, std::int32_t heigh
 }  // namespace
 
 void WriteExrFile(const std::string& outPath, std::int32_t width, std::int32_t height,
-                  RgbSamples samples, const ExrSettings& settings, const TFrameInfo* frame) {
+                  RgbSamples samples, const ExrSettings& settings, const TFrameInfo* frame,
+                  const ExrPrimaries& primaries) {
   if (width <= 0 || height <= 0 || (samples.u16 == nullptr) == (samples.f32 == nullptr)) {
     ThrowFileError("Cannot write file", outPath, EINVAL);
   }
@@ -152,8 +153,9 @@ void WriteExrFile(const std::string& outPath, std::int32_t width, std::int32_t h
     const Imf::PixelType type = settings.floatSamples ? Imf::FLOAT : Imf::HALF;
     for (const char* channel : {"R", "G", "B"})
       header.channels().insert(channel, Imf::Channel(type));
-    // The develop path renders to Rec.709 primaries with a D65 white.
-    Imf::addChromaticities(header, Imf::Chromaticities());
+    const auto xy = [](const float(&c)[2]) { return Imath::V2f(c[0], c[1]); };
+    Imf::addChromaticities(header, Imf::Chromaticities(xy(primaries.red), xy(primaries.green),
+                                                       xy(primaries.blue), xy(primaries.white)));
     header.insert("software", Imf::StringAttribute(kCreatorName));
     if (frame != nullptr) AddFrameAttributes(header, *frame);
 

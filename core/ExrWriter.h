@@ -8,6 +8,14 @@
 
 enum class ExrCompression { Zip, Piz, None };
 
+// Chromaticities of the primaries and white the samples refer to.
+struct ExrPrimaries {
+  float red[2], green[2], blue[2], white[2];
+};
+// Rec.709 with D65.
+constexpr ExrPrimaries kExrRec709{
+    {0.64f, 0.33f}, {0.30f, 0.60f}, {0.15f, 0.06f}, {0.3127f, 0.3290f}};
+
 struct ExrSettings {
   bool floatSamples = false;  // 32-bit float samples instead of half floats
   ExrCompression compression = ExrCompression::Zip;
@@ -26,4 +34,5 @@ struct RgbSamples {
 // as it was. frame may be nullptr; otherwise its metadata goes into the header. Raises
 // Exception naming the file and the reason.
 void WriteExrFile(const std::string& outPath, std::int32_t width, std::int32_t height,
-                  RgbSamples samples, const ExrSettings& settings, const TFrameInfo* frame);
+                  RgbSamples samples, const ExrSettings& settings, const TFrameInfo* frame,
+                  const ExrPrimaries& primaries = kExrRec709);

@@ -1,7 +1,10 @@
 #include "RawToDpx.h"
 
+#include <cmath>
+#include <cstdio>
 #include <limits>
 
+#include "develop/ColourSpaces.h"
 #include "edsdk/EDSDKApi.h"
 
 namespace {
@@ -51,6 +54,79 @@ void ChooseDevelopPath(EdsImageRef image, const TConvertOptions& options) {
   }
 }
 
+struct CameraData {
+  bool hasMatrix = false;
+  CameraResponse colour;
+};
+
+CameraData QueryCameraData(EdsImageRef image) {
+  CameraData data;
+  Matrix3 matrix{};
+  if (EdsGetPropertyData(image, kEdsPropID_CameraMatrix, 0, sizeof matrix, matrix.data()) !=
+      EDS_ERR_OK) {
+    return data;
+  }
+  CheckEdsError(EdsGetPropertyData(image, kEdsPropID_DaylightWhiteBalance, 0,
+                                   sizeof data.colour.daylight, data.colour.daylight.data()));
+  data.colour.cameraToRec709 = matrix;
+  data.hasMatrix = true;
+  return data;
+}
+
+Vector3 MultipliersForTemperature(EdsImageRef image, const std::string& rawPath, double kelvin,
+                                  double tint) {
+  // The locus approximation holds to 15000 K; a value beyond is refused, not quietly bent.
+  if (!(kelvin >= kMinKelvin && kelvin <= kMaxKelvin) || !(std::fabs(tint) <= kMaxTint)) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "\": a white balance of %.0f K, tint %.1f, is outside %.0f to %.0f K and tint "
+                  "-%.0f to %.0f",
+                  kelvin, tint, kMinKelvin, kMaxKelvin, kMaxTint, kMaxTint);
+    throw Exception("\"" + rawPath + text);
+  }
+  const CameraData camera = QueryCameraData(image);
+  if (!camera.hasMatrix) {
+    throw Exception("\"" + rawPath +
+                    "\": its camera has no colour matrix, so a white balance by colour "
+                    "temperature cannot be worked out; give multipliers or use as shot");
+  }
+  return MultipliersForWhite(camera.colour, WhiteOfTemperature(kelvin, tint));
+}
+
+// The colour choices that differ from the as-shot Rec.709 renderings; defaults set nothing, so
+// those files develop exactly as before.
+void ApplyColourOptions(EdsImageRef image, const std::string& rawPath,
+                        const TConvertOptions& options) {
+  if (options.ColorSpace > kColorSpaceLinear && options.ColorSpace < kColorSpaceCount) {
+    const EdsUInt32 space = options.ColorSpace;
+    CheckEdsError(EdsSetPropertyData(image, kEdsPropID_ColorSpace, 0, sizeof space, &space));
+  }
+  if (options.WhiteBalance != kWhiteBalanceAsShot) {
+    EdsUInt32 mode = kEdsWhiteBalance_Daylight;
+    if (options.WhiteBalance == kWhiteBalanceMultipliers ||
+        options.WhiteBalance == kWhiteBalanceTemperature) {
+      mode = kEdsWhiteBalance_Multipliers;
+      const Vector3 multipliers =
+          options.WhiteBalance == kWhiteBalanceTemperature
+              ? MultipliersForTemperature(image, rawPath, options.WhiteBalanceKelvin,
+                                          options.WhiteBalanceTint)
+              : options.WhiteBalanceMultipliers;
+      CheckEdsError(EdsSetPropertyData(image, kEdsPropID_WhiteBalanceMultipliers, 0,
+                                       sizeof multipliers, multipliers.data()));
+    }
+    CheckEdsError(EdsSetPropertyData(image, kEdsPropID_WhiteBalance, 0, sizeof mode, &mode));
+  }
+  if (options.ExposureStops != 0) {
+    const double stops = options.ExposureStops;
+    CheckEdsError(EdsSetPropertyData(image, kEdsPropID_ExposureStops, 0, sizeof stops, &stops));
+  }
+  if (options.Highlights == kHighlightsReconstruct) {
+    const EdsUInt32 reconstruct = 1;
+    CheckEdsError(
+        EdsSetPropertyData(image, kEdsPropID_Highlights, 0, sizeof reconstruct, &reconstruct));
+  }
+}
+
 TRawImageSize QueryFullSize(EdsImageRef image) {
   EdsImageInfo info{};
   CheckEdsError(EdsGetImageInfo(image, kEdsImageSrc_FullView, &info));
@@ -75,6 +151,32 @@ TWhiteBalance AsShotWhiteBalance(const std::string& rawPath) {
   TWhiteBalance balance;
   CheckEdsError(EdsGetPropertyData(objects.image.get(), kEdsPropID_AsShotWhiteBalance, 0,
                                    sizeof balance.multipliers, balance.multipliers.data()));
+  return balance;
+}
+
+TCameraColour CameraColour(const std::string& rawPath) {
+  ConversionObjects objects;
+  OpenRawImage(rawPath, objects);
+  TCameraColour result;
+  CheckEdsError(EdsGetPropertyData(objects.image.get(), kEdsPropID_AsShotWhiteBalance, 0,
+                                   sizeof result.asShot.multipliers,
+                                   result.asShot.multipliers.data()));
+  const CameraData camera = QueryCameraData(objects.image.get());
+  if (!camera.hasMatrix) return result;
+  result.hasMatrix = true;
+  result.cameraToRec709 = camera.colour.cameraToRec709;
+  const Temperature t =
+      TemperatureOfWhite(WhiteOfMultipliers(camera.colour, result.asShot.multipliers));
+  result.kelvin = t.kelvin;
+  result.tint = t.tint;
+  return result;
+}
+
+TWhiteBalance WhiteBalanceForTemperature(const std::string& rawPath, double kelvin, double tint) {
+  ConversionObjects objects;
+  OpenRawImage(rawPath, objects);
+  TWhiteBalance balance;
+  balance.multipliers = MultipliersForTemperature(objects.image.get(), rawPath, kelvin, tint);
   return balance;
 }
 
@@ -104,6 +206,7 @@ void DevelopRaw(const std::string& rawPath, TConvertOptions options, Write write
     CheckEdsError(EdsSetPropertyData(objects.image.get(), kEdsPropID_LinearRendering, 0,
                                      sizeof kLinearOn, &kLinearOn));
   }
+  ApplyColourOptions(objects.image.get(), rawPath, options);
   const TRawImageSize full = QueryFullSize(objects.image.get());
   const EdsRect sourceRect{0, 0, full.Width, full.Height};
   const EdsSize dest =
@@ -143,6 +246,11 @@ void ConvertRawToDpx(const std::string& rawPath, const std::string& outPath,
   ConvertRawFile(rawPath, outPath, options, TOutputSettings{}, nullptr);
 }
 
+std::uint8_t ExrColorSpace(std::uint8_t colorSpace) {
+  if (colorSpace == kColorSpaceAcesCct) return kColorSpaceAcesCg;
+  return IsLinearColorSpace(colorSpace) ? colorSpace : kColorSpaceLinear;
+}
+
 const char* OutputExtension(OutputFormat format) {
   return format == OutputFormat::Exr ? ".exr" : ".dpx";
 }
@@ -150,13 +258,19 @@ const char* OutputExtension(OutputFormat format) {
 void ConvertRawFile(const std::string& rawPath, const std::string& outPath, TConvertOptions options,
                     const TOutputSettings& output, const TFrameInfo* frame) {
   if (output.format == OutputFormat::Exr) {
-    options.ColorSpace = kColorSpaceLinear;
+    options.ColorSpace = ExrColorSpace(options.ColorSpace);
+    const RgbPrimaries& p = OutputPrimaries(options.ColorSpace);
+    const auto f = [](double v) { return static_cast<float>(v); };
+    const ExrPrimaries primaries{{f(p.red.x), f(p.red.y)},
+                                 {f(p.green.x), f(p.green.y)},
+                                 {f(p.blue.x), f(p.blue.y)},
+                                 {f(p.white.x), f(p.white.y)}};
     DevelopRaw(rawPath, options,
                [&](std::int32_t width, std::int32_t height, const void* pixels, std::int32_t) {
                  // The developer's buffer is 2-byte aligned memory of native-order samples.
                  WriteExrFile(outPath, width, height,
                               RgbSamples{static_cast<const std::uint16_t*>(pixels), nullptr},
-                              output.exr, frame);
+                              output.exr, frame, primaries);
                });
     return;
   }

@@ -26,7 +26,7 @@ struct TConvertOptions {
   // developers show it).
   double WhiteBalanceKelvin = 5500;
   double WhiteBalanceTint = 0;
-  double ExposureStops = 0;  // applied in linear light, before the highlight clip
+  double ExposureStops = 0;                   // applied in linear light, before the highlight clip
   std::uint8_t Highlights = kHighlightsClip;  // kHighlights...
 };
 
@@ -49,6 +49,21 @@ TRawImageSize GetRawImageSize(const std::string& rawPath);
 // The white balance rawPath was shot with: what a sequence takes from its reference frame
 // (kWhiteBalanceMultipliers), so that every frame gets the same balance.
 TWhiteBalance AsShotWhiteBalance(const std::string& rawPath);
+
+// What --info tells about a file's colour: its as-shot balance, the colour temperature and
+// tint that balance neutralises (estimated through the camera's matrix), and the matrix.
+struct TCameraColour {
+  TWhiteBalance asShot;
+  bool hasMatrix = false;  // false for sensors without a three-colour matrix
+  double kelvin = 0;       // with hasMatrix
+  double tint = 0;
+  std::array<std::array<double, 3>, 3> cameraToRec709{};  // white-balanced camera RGB
+};
+TCameraColour CameraColour(const std::string& rawPath);
+
+// The multipliers (green 1) that balance rawPath's camera for kelvin and tint. Raises Exception
+// naming the file where its camera has no colour matrix.
+TWhiteBalance WhiteBalanceForTemperature(const std::string& rawPath, double kelvin, double tint);
 
 // True when rawPath is developed by our own path with these options, false when by LibRaw's.
 bool UsesOwnDevelopPath(const std::string& rawPath, TConvertOptions options);
@@ -77,7 +92,13 @@ struct TOutputSettings {
 // ".dpx" or ".exr".
 const char* OutputExtension(OutputFormat format);
 
-// ConvertRawToDpx for either format. OpenEXR files always get the linear rendering (they hold
-// scene-linear light); frame, when given, carries the metadata of the file.
+// The space an OpenEXR file holds for a chosen colorSpace: OpenEXR holds scene-linear light, so
+// the BT.709 rendering becomes linear Rec.709 (as it always has) and ACEScct its linear AP1,
+// ACEScg; the linear spaces stay.
+std::uint8_t ExrColorSpace(std::uint8_t colorSpace);
+
+// ConvertRawToDpx for either format. OpenEXR files get the linear space of ExrColorSpace, with
+// its primaries and white as chromaticities; frame, when given, carries the metadata of the
+// file.
 void ConvertRawFile(const std::string& rawPath, const std::string& outPath, TConvertOptions options,
                     const TOutputSettings& output, const TFrameInfo* frame);

@@ -10,7 +10,7 @@ packages=(
   openimageio-tools dcraw imagemagick time
   clang libclang-rt-14-dev
   help2man desktop-file-utils appstream dpkg-dev fakeroot lintian debootstrap
-  python3 python3-numpy
+  python3 python3-numpy python3-pyopencolorio
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -11,7 +11,7 @@
 
 // Fills out (width x height, row by row) with the samples of the frame's picture area starting
 // at (x0, y0), which must be even. Positions outside the picture are mirrored about its edge
-// pixels, keeping each position's colour. Values: min(65535, trunc((raw - black) * scale)),
+// pixels, keeping each position's colour. Values: min(clip, trunc((raw - black) * scale)),
 // 0 at or below black, divided by 65535.
 void LoadMosaicTile(const RawFrame& frame, const CellLevels& levels, int x0, int y0, int width,
                     int height, float* out);
@@ -29,6 +29,13 @@ struct TilePlanes {
   int tileX;
   int tileY;
 };
+// With rebuild (highlight reconstruction), pixels near a channel's saturation are blended
+// towards neutral at the level of their largest channel, and the values are multiplied by its
+// gain before the matrix.
+struct HighlightRebuild {
+  float gain = 1;
+  std::array<float, 3> saturation{1, 1, 1};  // each colour's clip in the plane's units
+};
 void WriteRgbTile(const TilePlanes& planes, const std::array<std::array<float, 3>, 3>& matrix,
                   int x0, int y0, int columns, int rows, const Rgb16Target& target,
-                  const TransferTable* curve);
+                  const TransferTable* curve, const HighlightRebuild* rebuild = nullptr);

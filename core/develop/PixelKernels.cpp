@@ -18,17 +18,18 @@ inline IntLanes Truncate(FloatLanes v) {
 }  // namespace
 
 void LevelRow(const std::uint16_t* raw, int count, int first, const float black[2],
-              const float scale[2], float* out) {
+              const float scale[2], const float clip[2], float* out) {
   constexpr float kToUnit = 1.0f / 65535.0f;
   const int a = first & 1, b = a ^ 1;
   const FloatLanes blacks{black[a], black[b], black[a], black[b]};
   const FloatLanes scales{scale[a], scale[b], scale[a], scale[b]};
+  const FloatLanes clips{clip[a], clip[b], clip[a], clip[b]};
   int x = 0;
   for (; x + kLanes <= count; x += kLanes) {
     const IntLanes samples{raw[x], raw[x + 1], raw[x + 2], raw[x + 3]};
     const FloatLanes v = ToFloat(samples) - blacks;
     // Truncated like the reference rendering's integer scaling, clipped at white.
-    const FloatLanes scaled = MinLanes(Splat(65535.0f), ToFloat(Truncate(v * scales))) * kToUnit;
+    const FloatLanes scaled = MinLanes(clips, ToFloat(Truncate(v * scales))) * kToUnit;
     StoreLanes(out + x, v <= 0.0f ? Splat(0.0f) : scaled);
   }
   for (; x < count; ++x) {
@@ -36,7 +37,7 @@ void LevelRow(const std::uint16_t* raw, int count, int first, const float black[
     const float v = static_cast<float>(raw[x]) - black[p];
     out[x] = v <= 0
                  ? 0.0f
-                 : std::min(65535.0f, static_cast<float>(static_cast<int>(v * scale[p]))) * kToUnit;
+                 : std::min(clip[p], static_cast<float>(static_cast<int>(v * scale[p]))) * kToUnit;
   }
 }
 

@@ -9,10 +9,10 @@
 #include "TransferCurve.h"
 
 // out[x] for raw[x], x in [0, count): v = raw - black, 0 when v <= 0, else
-// min(65535, trunc(v * scale)) / 65535, with black and scale taken from index (first + x) & 1
-// (the two photosites a mosaic row repeats).
+// min(clip, trunc(v * scale)) / 65535, with black, scale and clip taken from index
+// (first + x) & 1 (the two photosites a mosaic row repeats).
 void LevelRow(const std::uint16_t* raw, int count, int first, const float black[2],
-              const float scale[2], float* out);
+              const float scale[2], const float clip[2], float* out);
 
 // For x in [0, count): code c = trunc(clamp(m[c] . (r, g, b)[x] + lift, 0, 65535)), written as
 // curve[code] (or code without a curve) to out[x * pixelStep + c].

@@ -24,6 +24,38 @@ void CheckFrame(const RawFrame& frame) {
   if (!(frame.white > lowestBlack)) fail("white level at or below black");
 }
 
+namespace {
+
+void AdjustForExposureAndHighlights(const RawFrame& frame, CellLevels& levels) {
+  const double exposure = frame.exposure > 0 ? frame.exposure : 1;
+  // Each photosite's value at the white level, exposure included.
+  std::array<double, 4> saturated{};
+  double largest = 0;
+  for (std::size_t p = 0; p < 4; ++p) {
+    saturated[p] = (frame.white - levels.black[p]) * levels.scale[p] * exposure;
+    largest = std::max(largest, saturated[p]);
+  }
+  if (!frame.reconstructHighlights) {
+    const auto clip = static_cast<float>(65535.0 * std::min(1.0, exposure));
+    for (std::size_t p = 0; p < 4; ++p) {
+      levels.scale[p] = static_cast<float>(levels.scale[p] * exposure);
+      levels.clip[p] = clip;
+    }
+    return;
+  }
+  const double gain = std::max(1.0, largest / 65535.0);
+  levels.gain = static_cast<float>(gain);
+  levels.saturation = {2, 2, 2};
+  for (std::size_t p = 0; p < 4; ++p) {
+    levels.scale[p] = static_cast<float>(levels.scale[p] * exposure / gain);
+    levels.clip[p] = static_cast<float>(std::min(65535.0, saturated[p] / gain));
+    float& colourSaturation = levels.saturation[static_cast<std::size_t>(levels.colour[p])];
+    colourSaturation = std::min(colourSaturation, levels.clip[p] / 65535.0f);
+  }
+}
+
+}  // namespace
+
 CellLevels ScaleFactors(const RawFrame& frame) {
   // Multipliers given as 0 mean "as green" (second green) or "1" (green); the same defaults
   // the camera-independent rendering has always used.
@@ -50,5 +82,7 @@ CellLevels ScaleFactors(const RawFrame& frame) {
     levels.scale[p] = slotScale[slot];
     levels.colour[p] = slot == 3 ? 1 : static_cast<int>(slot);
   }
+  if (frame.exposure != 1 || frame.reconstructHighlights)
+    AdjustForExposureAndHighlights(frame, levels);
   return levels;
 }

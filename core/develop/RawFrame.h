@@ -34,6 +34,13 @@ struct RawFrame {
   // channels.
   std::array<std::array<float, 3>, 3> cameraToOutput{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
 
+  // Exposure as a gain on linear light (2^stops), applied before the highlight clip.
+  double exposure = 1;
+  // false: every channel clips where the first one saturates, so clipped areas stay neutral.
+  // true: each channel keeps its own range, and pixels where one saturates are rebuilt neutral
+  // from the largest channel (detail from the unclipped ones, no magenta).
+  bool reconstructHighlights = false;
+
   // Orientation in the dcraw convention: bit 4 transposes, bit 2 turns upside down, bit 1
   // mirrors.
   int flip = 0;
@@ -48,10 +55,18 @@ struct RawFrame {
 // smallest one, so the channel with the weakest response reaches 65535 exactly at the white
 // level and the others clip there too (highlights come out neutral, never tinted); the range
 // is measured from the lowest channel black.
+// With an exposure gain the scale factors include it, and the clip is where the weakest
+// channel now saturates (never above 65535). With reconstructHighlights each photosite clips at
+// its own saturation, and all values are divided by gain so that the largest fits 65535; the
+// develop multiplies gain back after the demosaic. saturation is each colour's clip in the
+// loaded units (0..1).
 struct CellLevels {
   std::array<float, 4> black{};
   std::array<float, 4> scale{};
   std::array<int, 4> colour{};  // 0 red, 1 green, 2 blue
+  std::array<float, 4> clip{65535, 65535, 65535, 65535};
+  float gain = 1;
+  std::array<float, 3> saturation{1, 1, 1};
 };
 CellLevels ScaleFactors(const RawFrame& frame);
 

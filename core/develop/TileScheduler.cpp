@@ -28,6 +28,7 @@ void DevelopTiles(const RawFrame& frame, const Rgb16Target& target, const Transf
   // Colours of the 2 x 2 cell seen from a tile: tiles start at even positions, so it is the
   // frame's own.
   const std::array<int, 4> colour = levels.colour;
+  const HighlightRebuild rebuild{levels.gain, levels.saturation};
 
   tileSide = std::max(tileSide & ~1, 2 * kDemosaicBorder + 2);
   const int inner = tileSide - 2 * kDemosaicBorder;  // even
@@ -54,7 +55,8 @@ void DevelopTiles(const RawFrame& frame, const Rgb16Target& target, const Transf
       DemosaicTile(scratch, w, h, colour);
       const TilePlanes planes{
           scratch.rgb[0].data(), scratch.rgb[1].data(), scratch.rgb[2].data(), w, tileX, tileY};
-      WriteRgbTile(planes, frame.cameraToOutput, x0, y0, columns, rows, target, curve);
+      WriteRgbTile(planes, frame.cameraToOutput, x0, y0, columns, rows, target, curve,
+                   frame.reconstructHighlights ? &rebuild : nullptr);
     }
   });
 }

@@ -60,6 +60,25 @@ constexpr EdsUInt32 kEdsDevelopPath_LibRaw = 1;  // LibRaw's own develop (AHD de
 // for the picture (red, green, blue; green is 1), or its daylight balance where none was
 // recorded.
 constexpr EdsPropertyID kEdsPropID_AsShotWhiteBalance = 0x320;
+// Image property, read only, three doubles: the camera's daylight multipliers (green is 1).
+constexpr EdsPropertyID kEdsPropID_DaylightWhiteBalance = 0x321;
+// Image property, read only, nine doubles (row by row): the matrix from white-balanced camera
+// RGB to linear Rec.709 the develop step uses. Unavailable for sensors without three colours.
+constexpr EdsPropertyID kEdsPropID_CameraMatrix = 0x322;
+// Image property, a 32-bit value: the output colour space (kColorSpace... of ColourOptions.h).
+// Takes precedence over kEdsPropID_LinearRendering when not 0.
+constexpr EdsPropertyID kEdsPropID_ColorSpace = 0x330;
+// Image property, a 32-bit value: kEdsWhiteBalance_...
+constexpr EdsPropertyID kEdsPropID_WhiteBalance = 0x340;
+constexpr EdsUInt32 kEdsWhiteBalance_AsShot = 0;
+constexpr EdsUInt32 kEdsWhiteBalance_Daylight = 1;
+constexpr EdsUInt32 kEdsWhiteBalance_Multipliers = 2;  // those of the property below
+// Image property, three doubles: red, green and blue multipliers, all above 0.
+constexpr EdsPropertyID kEdsPropID_WhiteBalanceMultipliers = 0x341;
+// Image property, a double: exposure offset in stops, applied in linear light before the clip.
+constexpr EdsPropertyID kEdsPropID_ExposureStops = 0x350;
+// Image property, a 32-bit value: 0 clips highlights neutral, 1 reconstructs them.
+constexpr EdsPropertyID kEdsPropID_Highlights = 0x360;
 
 struct EdsRect {
   EdsInt32 x;

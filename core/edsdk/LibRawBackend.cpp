@@ -12,11 +12,13 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -26,10 +28,13 @@
 #include <omp.h>
 #endif
 
+#include "ColourOptions.h"
 #include "EDSDKErrors.h"
 #include "Resample.h"
 #include "SystemResources.h"
 #include "TransferCurve.h"
+#include "develop/ColourSpaces.h"
+#include "develop/Cr2Decoder.h"
 #include "develop/HugePageBuffer.h"
 #include "develop/RawFrame.h"
 #include "develop/TileScheduler.h"
@@ -523,6 +528,293 @@ bool FillRawFrame(LibRaw& raw, RawFrame& frame) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Colour choices beyond the as-shot Rec.709 renderings: output space, white balance, exposure
+// and highlights. The defaults leave both paths exactly as they were.
+
+struct ColourSettings {
+  std::uint8_t colorSpace = kColorSpaceRec709;
+  EdsUInt32 whiteBalance = kEdsWhiteBalance_AsShot;
+  std::array<double, 3> multipliers{1, 1, 1};
+  double exposureStops = 0;
+  bool reconstructHighlights = false;
+};
+
+// The camera's matrix from white-balanced camera RGB to linear Rec.709, as LibRaw renders with
+// it; false where the sensor has no three-colour matrix.
+bool CameraMatrix(const LibRaw& raw, Matrix3& matrix) {
+  const libraw_colordata_t& colour = raw.imgdata.color;
+  if (raw.imgdata.idata.colors != 3) return false;
+  for (std::size_t r = 0; r < 3; ++r) {
+    for (std::size_t c = 0; c < 3; ++c) matrix[r][c] = colour.rgb_cam[r][c];
+  }
+  return true;
+}
+
+// Red, green and blue with green 1; false where the multipliers are unusable.
+bool GreenNormalised(const float* m, std::array<double, 3>& out) {
+  if (!(m[0] > 0 && m[1] > 0 && m[2] > 0)) return false;
+  for (std::size_t c = 0; c < 3; ++c) out[c] = double{m[c]} / m[1];
+  return true;
+}
+
+// White balance, exposure, highlights and output primaries on our path's frame record.
+void ApplyColourSettings(const LibRaw& raw, const ColourSettings& settings, RawFrame& frame) {
+  const libraw_colordata_t& colour = raw.imgdata.color;
+  if (settings.whiteBalance == kEdsWhiteBalance_Daylight) {
+    // Without daylight multipliers LibRaw develops unbalanced; so does this path.
+    std::array<double, 3> daylight{};
+    const bool known = GreenNormalised(colour.pre_mul, daylight);
+    for (std::size_t c = 0; c < 4; ++c) frame.multiplier[c] = known ? colour.pre_mul[c] : 1.0;
+  } else if (settings.whiteBalance == kEdsWhiteBalance_Multipliers) {
+    const auto& m = settings.multipliers;
+    frame.multiplier = {m[0], m[1], m[2], m[1]};
+  }
+  frame.exposure = std::exp2(settings.exposureStops);
+  frame.reconstructHighlights = settings.reconstructHighlights;
+  if (settings.colorSpace > kColorSpaceLinear) {
+    const Matrix3 toOutput = Rec709ToOutput(settings.colorSpace);
+    Matrix3 camera{};
+    for (std::size_t r = 0; r < 3; ++r) {
+      for (std::size_t c = 0; c < 3; ++c) camera[r][c] = frame.cameraToOutput[r][c];
+    }
+    const Matrix3 combined = Multiply(toOutput, camera);
+    for (std::size_t r = 0; r < 3; ++r) {
+      for (std::size_t c = 0; c < 3; ++c)
+        frame.cameraToOutput[r][c] = static_cast<float>(combined[r][c]);
+    }
+  }
+}
+
+// The same choices through LibRaw's own parameters, where it has them: white balance and
+// highlight blending (dcraw's -H 2, which fades clipped areas to white without magenta).
+// Exposure and the output primaries are applied by TransformLibRawPicture.
+void ApplyLibRawColourSettings(const ColourSettings& settings, libraw_output_params_t& p) {
+  if (settings.whiteBalance == kEdsWhiteBalance_Daylight) {
+    p.use_camera_wb = 0;  // LibRaw then takes the daylight multipliers
+  } else if (settings.whiteBalance == kEdsWhiteBalance_Multipliers) {
+    p.use_camera_wb = 0;
+    const auto& m = settings.multipliers;
+    p.user_mul[0] = static_cast<float>(m[0]);
+    p.user_mul[1] = static_cast<float>(m[1]);
+    p.user_mul[2] = static_cast<float>(m[2]);
+    p.user_mul[3] = static_cast<float>(m[1]);
+  }
+  if (settings.reconstructHighlights) p.highlight = 2;
+}
+
+// LibRaw's developed picture (linear Rec.709 in 16 bits) turned into the output primaries and
+// scaled by the exposure, in place. Values outside 0..65535 clip, as LibRaw's own do: colours
+// beyond Rec.709 are lost on this path.
+void TransformLibRawPicture(LibRaw& raw, const ColourSettings& settings, int threads) {
+  double gain = std::exp2(settings.exposureStops);
+  if (settings.reconstructHighlights) {
+    // With highlight recovery LibRaw scales by the largest multiplier instead of the smallest,
+    // leaving the picture darker by their ratio (pre_mul holds the multipliers over the
+    // largest afterwards): brought back, so that unclipped light keeps its level.
+    float smallest = 1;
+    for (int c = 0; c < 4; ++c) {
+      const float m = raw.imgdata.color.pre_mul[c];
+      if (m > 0) smallest = std::min(smallest, m);
+    }
+    gain /= smallest;
+  }
+  if (settings.colorSpace <= kColorSpaceLinear && gain == 1) return;
+  // A monochrome picture has no primaries to change: only the exposure.
+  const bool mono = raw.imgdata.idata.colors == 1;
+  const Matrix3 toOutput = mono || settings.colorSpace <= kColorSpaceLinear
+                               ? Identity3()
+                               : Rec709ToOutput(settings.colorSpace);
+  float m[3][3];
+  for (std::size_t r = 0; r < 3; ++r) {
+    for (std::size_t c = 0; c < 3; ++c) m[r][c] = static_cast<float>(toOutput[r][c] * gain);
+  }
+  const libraw_image_sizes_t& sizes = raw.imgdata.sizes;
+  ushort(*picture)[4] = raw.imgdata.image;
+  if (picture == nullptr) return;
+  const std::int64_t pixels = std::int64_t{sizes.width} * sizes.height;
+  SplitAcrossThreads(threads, threads, [&](int first, int end) {
+    const std::int64_t begin = pixels * first / threads, stop = pixels * end / threads;
+    for (std::int64_t i = begin; i < stop; ++i) {
+      ushort* px = picture[i];
+      if (mono) {
+        px[0] = static_cast<ushort>(std::clamp(px[0] * m[0][0] + 0.5f, 0.0f, 65535.0f));
+        continue;
+      }
+      const float r = px[0], g = px[1], b = px[2];
+      for (std::size_t c = 0; c < 3; ++c) {
+        const float v = m[c][0] * r + m[c][1] * g + m[c][2] * b;
+        px[c] = static_cast<ushort>(std::clamp(v + 0.5f, 0.0f, 65535.0f));
+      }
+    }
+  });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Our CR2 decoder in place of LibRaw's unpack, for the files our develop path takes.
+
+// Set only by tests and benchmarks: LibRaw's unpack decodes every file, so that both decoders
+// can be compared on whole conversions.
+bool LibRawUnpackRequested() {
+  const char* value = std::getenv("TARN_LIBRAW_UNPACK");
+  return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
+}
+
+// Canon CR2 sensor data that LibRaw would read with its lossless-JPEG loader and store unchanged
+// (identity curve, rows in file order). Our decoder still has the final word on the stream.
+bool OwnDecoderCovers(LibRaw& raw) {
+  const libraw_iparams_t& id = raw.imgdata.idata;
+  if (id.maker_index != LIBRAW_CAMERAMAKER_Canon || std::strcmp(id.make, "Canon") != 0) {
+    return false;
+  }
+  libraw_decoder_info_t decoder{};
+  if (raw.get_decoder_info(&decoder) != LIBRAW_SUCCESS || decoder.decoder_name == nullptr ||
+      std::strcmp(decoder.decoder_name, "lossless_jpeg_load_raw()") != 0) {
+    return false;
+  }
+  const libraw_internal_data_t& internal = *raw.get_internal_data_pointer();
+  if (internal.unpacker_data.load_flags & 1) return false;  // interlaced rows
+  if (internal.internal_output_params.zero_is_bad || internal.internal_output_params.fuji_width) {
+    return false;
+  }
+  if (raw.imgdata.params.shot_select != 0) return false;
+  const ushort* curve = raw.imgdata.color.curve;
+  for (unsigned v = 0; v < 0x10000; ++v) {
+    if (curve[v] != v) return false;
+  }
+  const libraw_image_sizes_t& sizes = raw.imgdata.sizes;
+  return sizes.raw_width > 0 && sizes.raw_height > 0 &&
+         sizes.left_margin + sizes.width <= sizes.raw_width &&
+         sizes.top_margin + sizes.height <= sizes.raw_height;
+}
+
+// LibRaw's lossless-JPEG loader divides by the strip widths of tag 0xC640 unchecked: a damaged
+// tag with a strip of no width would end the whole process.
+bool StripWidthsUsable(LibRaw& raw) {
+  libraw_decoder_info_t decoder{};
+  if (raw.get_decoder_info(&decoder) != LIBRAW_SUCCESS || decoder.decoder_name == nullptr ||
+      std::strcmp(decoder.decoder_name, "lossless_jpeg_load_raw()") != 0) {
+    return true;
+  }
+  const ushort* slice = raw.get_internal_data_pointer()->unpacker_data.cr2_slice;
+  return slice[0] == 0 || (slice[1] != 0 && slice[2] != 0);
+}
+
+// What LibRaw's unpack computes from the sensor data besides the samples: the black levels,
+// measured on the masked border. Kept so that a file LibRaw must unpack after all starts from
+// the state open left.
+struct UnpackMetadata {
+  int mask[8][4];
+  unsigned black;
+  unsigned cblack[LIBRAW_CBLACK_SIZE];
+  unsigned blackStat[8];
+
+  void SaveFrom(const LibRaw& raw) {
+    std::memcpy(mask, raw.imgdata.sizes.mask, sizeof mask);
+    black = raw.imgdata.color.black;
+    std::memcpy(cblack, raw.imgdata.color.cblack, sizeof cblack);
+    std::memcpy(blackStat, raw.imgdata.color.black_stat, sizeof blackStat);
+  }
+  void RestoreTo(LibRaw& raw) const {
+    std::memcpy(raw.imgdata.sizes.mask, mask, sizeof mask);
+    raw.imgdata.color.black = black;
+    std::memcpy(raw.imgdata.color.cblack, cblack, sizeof cblack);
+    std::memcpy(raw.imgdata.color.black_stat, blackStat, sizeof blackStat);
+    raw.imgdata.rawdata.raw_image = nullptr;  // pointed into our mosaic
+  }
+};
+
+// The black levels of a lossless-JPEG Canon file from its decoded mosaic, exactly as LibRaw's
+// unpack derives them (same border areas, same 32-bit sums and integer divisions), so that the
+// develop that follows sees the numbers it would see after unpack.
+void MeasureMaskedBlack(LibRaw& raw, const std::uint16_t* mosaic) {
+  libraw_image_sizes_t& sizes = raw.imgdata.sizes;
+  libraw_colordata_t& colour = raw.imgdata.color;
+  auto& mask = sizes.mask;
+  const int rawWidth = sizes.raw_width;
+  const int rawHeight = sizes.raw_height;
+  // Areas the identification gave are used as they stand; otherwise the columns left and right
+  // of the picture, two columns away from it.
+  if (mask[0][3] <= 0) {
+    mask[0][1] = mask[1][1] += 2;
+    mask[0][3] -= 2;
+    mask[0][0] = mask[1][0] = sizes.top_margin;
+    mask[0][2] = mask[1][2] = sizes.top_margin + sizes.height;
+    mask[0][3] += sizes.left_margin;
+    mask[1][1] += sizes.left_margin + sizes.width;
+    mask[1][3] += rawWidth;
+  }
+  unsigned* stat = colour.black_stat;  // sums of slots 0-3, then their counts
+  std::fill(stat, stat + 8, 0u);
+  unsigned zeros = 0;
+  const unsigned filters = raw.imgdata.idata.filters;
+  for (const auto& area : mask) {
+    for (int row = std::max(area[0], 0); row < std::min(area[2], rawHeight); ++row) {
+      const std::uint16_t* line = mosaic + std::size_t(row) * std::size_t(rawWidth);
+      for (int col = std::max(area[1], 0); col < std::min(area[3], rawWidth); ++col) {
+        const int slot = FilterColour(filters, row, col);
+        stat[slot] += line[col];
+        ++stat[4 + slot];
+        zeros += line[col] == 0;
+      }
+    }
+  }
+  if (zeros < stat[4] && stat[5] != 0 && stat[6] != 0 && stat[7] != 0) {
+    for (int c = 0; c < 4; ++c) colour.cblack[c] = stat[c] / std::max(1u, stat[4 + c]);
+    colour.black = colour.cblack[4] = colour.cblack[5] = colour.cblack[6] = 0;
+  }
+  // The common part of the four levels moves into the single one.
+  unsigned common = colour.cblack[3];
+  for (int c = 0; c < 3; ++c) common = std::min(common, colour.cblack[c]);
+  for (int c = 0; c < 4; ++c) colour.cblack[c] -= common;
+  colour.black += common;
+}
+
+// Reads the whole file into bytes; returns how many it holds (fewer when the file shrank).
+std::size_t ReadWholeFile(const InputFile& file, HugePageBuffer& bytes) {
+  const auto size = static_cast<std::size_t>(file.size());
+  bytes.EnsureSize(size);
+  auto* out = static_cast<char*>(bytes.data());
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pread(file.fd(), out + done, size - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw EosError(EDS_ERR_FILE_READ_ERROR);
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+// Decodes the sensor data of a file OwnDecoderCovers accepted into mosaic and leaves LibRaw's
+// records as its unpack would (raw_image pointing into mosaic, which the caller keeps alive
+// while LibRaw's records are used). False, with nothing changed, when the stream is not one our
+// decoder takes or does not have the size LibRaw expects: unpack then reads it. Damaged data
+// throws Cr2DataError (0000002D).
+bool DecodeWithOwnDecoder(LibRaw& raw, const InputFile& file, HugePageBuffer& mosaic) {
+  HugePageBuffer fileBytes;
+  const std::size_t length = ReadWholeFile(file, fileBytes);
+  const std::optional<Cr2Image> image =
+      Cr2Image::Parse({static_cast<const std::uint8_t*>(fileBytes.data()), length});
+  libraw_image_sizes_t& sizes = raw.imgdata.sizes;
+  if (!image || image->width() != sizes.raw_width || image->height() != sizes.raw_height) {
+    return false;
+  }
+  mosaic.EnsureSize(image->sampleCount() * sizeof(std::uint16_t));
+  auto* samples = static_cast<std::uint16_t*>(mosaic.data());
+  image->Decode({samples, image->sampleCount()});
+
+  MeasureMaskedBlack(raw, samples);
+  if (sizes.raw_pitch == 0) sizes.raw_pitch = static_cast<unsigned>(sizes.raw_width) * 2;
+  libraw_rawdata_t& data = raw.imgdata.rawdata;
+  data.raw_image = samples;  // not LibRaw's to free: raw_alloc stays empty
+  data.sizes = sizes;
+  data.color = raw.imgdata.color;
+  data.iparams = raw.imgdata.idata;
+  data.ioparams = raw.get_internal_data_pointer()->internal_output_params;
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
 // SDK objects.
 
 enum class Kind { FileStream, Image, MemoryStream };
@@ -584,6 +876,7 @@ class ImageObject final : public SdkObject {
   EdsError Open() {
     StageClock clock;
     raw_.reset();
+    mosaic_ = HugePageBuffer();
     stream_ = std::make_unique<FileDataStream>(file_);
     raw_ = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
     dataError_ = false;
@@ -623,6 +916,12 @@ class ImageObject final : public SdkObject {
   int fullWidth() const { return fullWidth_; }
   int fullHeight() const { return fullHeight_; }
   void setLinear(bool linear) { linear_ = linear; }
+  ColourSettings& colour() { return colour_; }
+  // The output space: the colour-space property where set, else the linear switch.
+  std::uint8_t colorSpace() const {
+    if (colour_.colorSpace != kColorSpaceRec709) return colour_.colorSpace;
+    return linear_ ? kColorSpaceLinear : kColorSpaceRec709;
+  }
   void setForceLibRaw(bool force) { forceLibRaw_ = force; }
   // The path Develop takes; a file our path takes after open may still turn out, once
   // unpacked, to need LibRaw's (it then takes that one, silently).
@@ -644,6 +943,17 @@ class ImageObject final : public SdkObject {
     return EDS_ERR_OK;
   }
 
+  EdsError DaylightWhiteBalance(std::array<double, 3>& multipliers) {
+    if (const EdsError error = EnsureOpen()) return error;
+    if (!GreenNormalised(raw_->imgdata.color.pre_mul, multipliers)) multipliers = {1, 1, 1};
+    return EDS_ERR_OK;
+  }
+
+  EdsError CameraMatrix(Matrix3& matrix) {
+    if (const EdsError error = EnsureOpen()) return error;
+    return ::CameraMatrix(*raw_, matrix) ? EDS_ERR_OK : EDS_ERR_PROPERTIES_UNAVAILABLE;
+  }
+
   // Develops the whole picture at width x height into out (width * height * 6 bytes).
   EdsError Develop(int width, int height, std::uint16_t* out) {
     if (const EdsError error = EnsureOpen()) return error;
@@ -655,27 +965,64 @@ class ImageObject final : public SdkObject {
     ConfigureLibRaw(raw_->imgdata.params, developPath() == kEdsDevelopPath_LibRaw &&
                                               2 * width <= fullWidth_ && 2 * height <= fullHeight_);
     DevelopmentSlot slot;
-    stream_->ExpectPictureData();
-    if (const EdsError error = Checked(raw_->unpack(), false)) return error;
+    UnpackMetadata opened;
+    opened.SaveFrom(*raw_);
+    bool ownDecoder = false;
+    if (const EdsError error = ReadSensorData(ownDecoder)) return error;
     const double unpackMs = clock.Lap();
     RawFrame frame;
-    if (developPath() == kEdsDevelopPath_Own && FillRawFrame(*raw_, frame)) {
-      const TransferTable* curve = linear_ ? nullptr : &Rec709Table();
-      DevelopTimes times;
-      DevelopBayer(frame, out, width, height, curve, slot.threads(), &times);
-      raw_->recycle();
-      if (ProfilingOn()) {
-        std::fprintf(stderr,
-                     "tarn-profile: %s unpack %.1f ms, tiles %.1f ms, resample %.1f ms "
-                     "(own path, %d threads)\n",
-                     file_->path().c_str(), unpackMs, times.tiles, times.resample, slot.threads());
+    if (developPath() == kEdsDevelopPath_Own) {
+      if (FillRawFrame(*raw_, frame)) {
+        ApplyColourSettings(*raw_, colour_, frame);
+        const TransferTable* curve = OutputCurve(colorSpace());
+        DevelopTimes times;
+        DevelopBayer(frame, out, width, height, curve, slot.threads(), &times);
+        raw_->recycle();
+        mosaic_ = HugePageBuffer();
+        if (ProfilingOn()) {
+          std::fprintf(stderr,
+                       "tarn-profile: %s %s %.1f ms, tiles %.1f ms, resample %.1f ms "
+                       "(own path, %d threads)\n",
+                       file_->path().c_str(), ownDecoder ? "decode" : "unpack", unpackMs,
+                       times.tiles, times.resample, slot.threads());
+        }
+        return EDS_ERR_OK;
       }
-      return EDS_ERR_OK;
+      if (ownDecoder) {
+        // Records our develop does not take: LibRaw's develop needs its own unpack.
+        opened.RestoreTo(*raw_);
+        mosaic_ = HugePageBuffer();
+        if (const EdsError error = UnpackWithLibRaw()) return error;
+      }
     }
     return DevelopWithLibRaw(width, height, out, slot, unpackMs);
   }
 
  private:
+  // Brings the sensor data into LibRaw's records: our decoder for the CR2 files it covers when
+  // our develop follows, LibRaw's unpack for everything else (and for what our decoder turns
+  // down). ownDecoder tells which one did.
+  EdsError ReadSensorData(bool& ownDecoder) {
+    ownDecoder = false;
+    if (developPath() == kEdsDevelopPath_Own && !LibRawUnpackRequested() &&
+        OwnDecoderCovers(*raw_)) {
+      try {
+        ownDecoder = DecodeWithOwnDecoder(*raw_, *file_, mosaic_);
+      } catch (const EosError& error) {
+        mosaic_ = HugePageBuffer();
+        return error.code();
+      }
+      if (ownDecoder) return EDS_ERR_OK;
+    }
+    return UnpackWithLibRaw();
+  }
+
+  EdsError UnpackWithLibRaw() {
+    if (!StripWidthsUsable(*raw_)) return EDS_ERR_FILE_DATA_CORRUPT;
+    stream_->ExpectPictureData();
+    return Checked(raw_->unpack(), false);
+  }
+
   // LibRaw's own develop (AHD) of the unpacked picture, then the copy or scaling into out.
   EdsError DevelopWithLibRaw(int width, int height, std::uint16_t* out, DevelopmentSlot& slot,
                              double unpackMs) {
@@ -686,7 +1033,11 @@ class ImageObject final : public SdkObject {
     // still has more pixels than the target, at a quarter of the cost.
     const bool halfSize = 2 * width <= fullWidth_ && 2 * height <= fullHeight_;
     ConfigureLibRaw(raw_->imgdata.params, halfSize);
+    ApplyLibRawColourSettings(colour_, raw_->imgdata.params);
     if (const EdsError error = Checked(raw_->dcraw_process(), false)) return error;
+    ColourSettings colour = colour_;
+    colour.colorSpace = colorSpace();
+    TransformLibRawPicture(*raw_, colour, slot.threads());
     developMs = clock.Lap();
 
     const libraw_image_sizes_t& sizes = raw_->imgdata.sizes;
@@ -705,7 +1056,7 @@ class ImageObject final : public SdkObject {
     const int targetWidth = (flip & 4) ? height : width;
     const int targetHeight = (flip & 4) ? width : height;
     const Rgb16Target target = FlippedTarget(out, targetWidth, targetHeight, flip);
-    const TransferTable* curve = linear_ ? nullptr : &Rec709Table();
+    const TransferTable* curve = OutputCurve(colorSpace());
     if (targetWidth == source.width && targetHeight == source.height) {
       CopyReleasingSource(source, target, curve, slot.threads());
       copyMs = clock.Lap();
@@ -740,10 +1091,13 @@ class ImageObject final : public SdkObject {
 
   std::shared_ptr<InputFile> file_;
   std::unique_ptr<FileDataStream> stream_;  // outlives raw_, which reads through it
+  // The sensor data our decoder read; LibRaw's records point into it, so it outlives raw_.
+  HugePageBuffer mosaic_;
   std::unique_ptr<LibRaw> raw_;
   bool open_ = false;
   bool dataError_ = false;
   bool linear_ = false;
+  ColourSettings colour_;
   bool forceLibRaw_ = false;
   bool covered_ = false;  // by our develop path, as far as the metadata tells
   int fullWidth_ = 0;
@@ -849,10 +1203,60 @@ EdsError LibRawBackend::CreateImageRef(EdsStreamRef stream, EdsImageRef* outImag
   });
 }
 
+namespace {
+
+// The colour properties, or nullopt for any other property.
+std::optional<EdsError> SetColourProperty(ImageObject& image, EdsPropertyID property,
+                                          EdsInt32 param, EdsUInt32 dataSize, const void* data) {
+  const bool word = property == kEdsPropID_ColorSpace || property == kEdsPropID_WhiteBalance ||
+                    property == kEdsPropID_Highlights;
+  const bool doubles =
+      property == kEdsPropID_WhiteBalanceMultipliers || property == kEdsPropID_ExposureStops;
+  if (!word && !doubles) return std::nullopt;
+  const EdsUInt32 wanted = property == kEdsPropID_WhiteBalanceMultipliers ? 3 * sizeof(double)
+                           : doubles                                      ? sizeof(double)
+                                                                          : sizeof(EdsUInt32);
+  if (param != 0 || dataSize != wanted) return EDS_ERR_PROPERTIES_UNAVAILABLE;
+  if (data == nullptr) return EDS_ERR_INVALID_PARAMETER;
+  std::lock_guard lock(image.mutex);
+  ColourSettings& colour = image.colour();
+  if (word) {
+    EdsUInt32 value;
+    std::memcpy(&value, data, sizeof value);
+    const EdsUInt32 limit = property == kEdsPropID_ColorSpace     ? kColorSpaceCount - 1
+                            : property == kEdsPropID_WhiteBalance ? kEdsWhiteBalance_Multipliers
+                                                                  : 1;
+    if (value > limit) return EDS_ERR_PROPERTIES_UNAVAILABLE;
+    if (property == kEdsPropID_ColorSpace) colour.colorSpace = static_cast<std::uint8_t>(value);
+    if (property == kEdsPropID_WhiteBalance) colour.whiteBalance = value;
+    if (property == kEdsPropID_Highlights) colour.reconstructHighlights = value == 1;
+    return EDS_ERR_OK;
+  }
+  if (property == kEdsPropID_ExposureStops) {
+    double stops;
+    std::memcpy(&stops, data, sizeof stops);
+    if (!(std::fabs(stops) <= kMaxExposureStops)) return EDS_ERR_PROPERTIES_UNAVAILABLE;
+    colour.exposureStops = stops;
+    return EDS_ERR_OK;
+  }
+  std::array<double, 3> m;
+  std::memcpy(m.data(), data, sizeof m);
+  for (const double v : m) {
+    if (!(v > 0 && v < 1e6)) return EDS_ERR_PROPERTIES_UNAVAILABLE;
+  }
+  colour.multipliers = m;
+  return EDS_ERR_OK;
+}
+
+}  // namespace
+
 EdsError LibRawBackend::SetPropertyData(EdsBaseRef ref, EdsPropertyID property, EdsInt32 param,
                                         EdsUInt32 dataSize, const void* data) {
   const auto image = registry_->Find<ImageObject>(ref, Kind::Image);
   if (!image) return EDS_ERR_INVALID_HANDLE;
+  if (const auto colour = SetColourProperty(*image, property, param, dataSize, data)) {
+    return *colour;
+  }
   if ((property != kEdsPropID_LinearRendering && property != kEdsPropID_DevelopPath) ||
       param != 0 || dataSize != sizeof(EdsUInt32)) {
     return EDS_ERR_PROPERTIES_UNAVAILABLE;
@@ -874,13 +1278,24 @@ EdsError LibRawBackend::GetPropertyData(EdsBaseRef ref, EdsPropertyID property, 
                                         EdsUInt32 dataSize, void* data) {
   const auto image = registry_->Find<ImageObject>(ref, Kind::Image);
   if (!image) return EDS_ERR_INVALID_HANDLE;
-  if (property == kEdsPropID_AsShotWhiteBalance && param == 0 &&
-      dataSize == 3 * sizeof(double)) {
+  if ((property == kEdsPropID_AsShotWhiteBalance || property == kEdsPropID_DaylightWhiteBalance) &&
+      param == 0 && dataSize == 3 * sizeof(double)) {
     if (data == nullptr) return EDS_ERR_INVALID_PARAMETER;
     std::lock_guard lock(image->mutex);
     std::array<double, 3> multipliers{};
-    if (const EdsError error = image->AsShotWhiteBalance(multipliers)) return error;
+    const EdsError error = property == kEdsPropID_AsShotWhiteBalance
+                               ? image->AsShotWhiteBalance(multipliers)
+                               : image->DaylightWhiteBalance(multipliers);
+    if (error != EDS_ERR_OK) return error;
     std::memcpy(data, multipliers.data(), dataSize);
+    return EDS_ERR_OK;
+  }
+  if (property == kEdsPropID_CameraMatrix && param == 0 && dataSize == 9 * sizeof(double)) {
+    if (data == nullptr) return EDS_ERR_INVALID_PARAMETER;
+    std::lock_guard lock(image->mutex);
+    Matrix3 matrix{};
+    if (const EdsError error = image->CameraMatrix(matrix)) return error;
+    std::memcpy(data, matrix.data(), dataSize);
     return EDS_ERR_OK;
   }
   if (property != kEdsPropID_DevelopPath || param != 0 || dataSize != sizeof(EdsUInt32)) {

@@ -121,6 +121,8 @@ class MainFormTest : public QObject {
   void listHasTheFocusAndIsTheOnlyTabStop();
   void layoutFollowsTheWindowSize_data();
   void layoutFollowsTheWindowSize();
+  void panelControlsAllVisibleAndApart_data();
+  void panelControlsAllVisibleAndApart();
   void digitFilter_data();
   void digitFilter();
   void emptyFieldBecomesZero_data();
@@ -207,7 +209,7 @@ void MainFormTest::initialState_data() {
   row("edtResizeHeight", "focusPolicy", "ClickFocus");
   row("Label1", "text", "Color Space of DPX files");
   row("Label1", "geometry", "18,212,134,15");
-  row("cbxColorSpace", "count", "2");
+  row("cbxColorSpace", "count", "6");
   row("cbxColorSpace", "currentIndex", "0");
   row("cbxColorSpace", "currentText", "sRGB/Rec.709");
   row("cbxColorSpace", "editable", "false");
@@ -216,6 +218,16 @@ void MainFormTest::initialState_data() {
   row("sbnConvert", "text", "Convert");
   row("sbnConvert", "geometry", "18,296,150,28");
   row("sbnConvert", "focusPolicy", "NoFocus");
+  row("sbnOutputOptions", "text", "Output...");
+  row("sbnOutputOptions", "toolTip", "Output Options");
+  row("sbnOutputOptions", "accessibleName", "Output Options...");
+  row("sbnOutputOptions", "geometry", "18,262,73,26");
+  row("sbnOutputOptions", "focusPolicy", "NoFocus");
+  row("sbnColourOptions", "text", "Colour...");
+  row("sbnColourOptions", "toolTip", "Colour Options");
+  row("sbnColourOptions", "accessibleName", "Colour Options...");
+  row("sbnColourOptions", "geometry", "95,262,73,26");
+  row("sbnColourOptions", "focusPolicy", "NoFocus");
   row("sbnAbout", "text", "About...");
   row("sbnAbout", "geometry", "18,474,150,28");
   row("sbnAbout", "focusPolicy", "NoFocus");
@@ -283,6 +295,38 @@ void MainFormTest::layoutFollowsTheWindowSize() {
   QCOMPARE(about->geometry(), QRect(18, actual.height() - 14 - 28, 150, 28));
   QCOMPARE(Child<QPushButton>(form, "sbnConvert")->geometry(), QRect(18, 296, 150, 28));
   QCOMPARE(Child<QLineEdit>(form, "edtResizeHeight")->geometry(), QRect(111, 163, 57, 23));
+}
+
+void MainFormTest::panelControlsAllVisibleAndApart_data() {
+  QTest::addColumn<QSize>("client");
+  QTest::newRow("first size") << TfrmMain::kInitialClientSize;
+  QTest::newRow("minimum size") << TfrmMain::kMinimumClientSize;
+}
+
+// The About button follows the panel's bottom edge; at the smallest window it must still leave
+// every other control whole and reachable.
+void MainFormTest::panelControlsAllVisibleAndApart() {
+  QFETCH(QSize, client);
+  TfrmMain form;
+  ShowAndActivate(form);
+  form.resize(client);
+  const auto* panel = Child<QWidget>(form, "Panel1");
+  QTRY_COMPARE(panel->height(), client.height());
+  const auto* about = Child<QPushButton>(form, "sbnAbout");
+  QTRY_COMPARE(about->y() + about->height(), client.height() - 14);
+
+  const QList<QWidget*> controls = panel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+  QVERIFY(controls.size() >= 13);
+  for (qsizetype i = 0; i < controls.size(); ++i) {
+    const QWidget* control = controls[i];
+    QVERIFY2(control->isVisible(), qPrintable(control->objectName()));
+    QVERIFY2(panel->rect().contains(control->geometry()), qPrintable(control->objectName()));
+    for (qsizetype j = i + 1; j < controls.size(); ++j) {
+      QVERIFY2(
+          !control->geometry().intersects(controls[j]->geometry()),
+          qPrintable(control->objectName() + QStringLiteral(" / ") + controls[j]->objectName()));
+    }
+  }
 }
 
 void MainFormTest::digitFilter_data() {

@@ -214,3 +214,87 @@ TEST(CommandLineTest, FindsInputsSharingAnOutputFile) {
     EXPECT_EQ(clashing, row.clashing) << ::testing::PrintToString(row.paths);
   }
 }
+
+// Every name of every space, in any case, and each listed in the help.
+TEST(CommandLineTest, EveryColourSpaceByEachOfItsNames) {
+  for (std::uint8_t id = 0; id < kColorSpaceCount; ++id) {
+    const TColorSpaceNames& names = ColorSpaceNames(id);
+    for (const char* name : {names.shortName, names.interop, names.caption}) {
+      SCOPED_TRACE(name);
+      std::string upper = name;
+      for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      for (const std::string& given : {std::string(name), upper}) {
+        EXPECT_EQ(
+            ParseCommandLine({"--color-space", given, "a.cr2", "-o", "out"}).convert.ColorSpace,
+            id);
+      }
+      if (name != names.caption) {
+        EXPECT_NE(std::string(UsageText()).find(name), std::string::npos);
+      }
+    }
+  }
+}
+
+TEST(CommandLineTest, WhiteBalanceValues) {
+  struct Row {
+    const char* value;
+    std::uint8_t mode;
+    std::array<double, 3> multipliers;  // with kWhiteBalanceMultipliers
+    double kelvin, tint;                // with kWhiteBalanceTemperature
+  };
+  const Row rows[] = {
+      {"asshot", kWhiteBalanceAsShot, {1, 1, 1}, 5500, 0},
+      {"Daylight", kWhiteBalanceDaylight, {1, 1, 1}, 5500, 0},
+      {"2.1,1,1.5", kWhiteBalanceMultipliers, {2.1, 1, 1.5}, 5500, 0},
+      {"4.2,2,3", kWhiteBalanceMultipliers, {2.1, 1, 1.5}, 5500, 0},  // scaled to green 1
+      {"5600", kWhiteBalanceTemperature, {1, 1, 1}, 5600, 0},
+      {"3200K", kWhiteBalanceTemperature, {1, 1, 1}, 3200, 0},
+      {"6500,-12.5", kWhiteBalanceTemperature, {1, 1, 1}, 6500, -12.5},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.value);
+    const TConvertOptions c = ParseCommandLine({"--wb", row.value, "a.cr2", "-o", "out"}).convert;
+    EXPECT_EQ(c.WhiteBalance, row.mode);
+    if (row.mode == kWhiteBalanceMultipliers) {
+      for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_DOUBLE_EQ(c.WhiteBalanceMultipliers[i], row.multipliers[i]);
+    }
+    if (row.mode == kWhiteBalanceTemperature) {
+      EXPECT_DOUBLE_EQ(c.WhiteBalanceKelvin, row.kelvin);
+      EXPECT_DOUBLE_EQ(c.WhiteBalanceTint, row.tint);
+    }
+  }
+}
+
+TEST(CommandLineTest, ColourOptionsOutOfRangeAreRefusedWithTheValue) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"--color-space xyz a.cr2 -o out", "\"xyz\""},
+      {"--wb 1500 a.cr2 -o out", "\"1500\""},
+      {"--wb 5600,200 a.cr2 -o out", "\"5600,200\""},
+      {"--wb 2,0,1 a.cr2 -o out", "\"2,0,1\""},
+      {"--wb 2,1 a.cr2,1 -o out", "\"2,1\""},
+      {"--wb auto a.cr2 -o out", "\"auto\""},
+      {"--exposure 9 a.cr2 -o out", "\"9\""},
+      {"--exposure one a.cr2 -o out", "\"one\""},
+      {"--highlights blend a.cr2 -o out", "\"blend\""},
+      {"--wb daylight --wb-from ref.cr2 a.cr2 -o out", "--wb-from"},
+      {"--format exr --color-space acescct a.cr2 -o out", "acescct"},
+      {"--format exr --color-space srgb a.cr2 -o out", "DPX only"},
+  };
+  for (const auto& [line, expected] : rows) {
+    SCOPED_TRACE(line);
+    try {
+      ParseCommandLine(Split(line));
+      ADD_FAILURE() << "accepted";
+    } catch (const UsageError& e) {
+      EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << e.what();
+    }
+  }
+  const CliOptions o = ParseCommandLine(
+      Split("--exposure -1.5 --highlights reconstruct --wb-from ref.cr2 --format exr "
+            "--color-space aces a.cr2 -o out"));
+  EXPECT_DOUBLE_EQ(o.convert.ExposureStops, -1.5);
+  EXPECT_EQ(o.convert.Highlights, kHighlightsReconstruct);
+  EXPECT_EQ(o.whiteBalanceFrom, "ref.cr2");
+  EXPECT_EQ(o.convert.ColorSpace, kColorSpaceAces2065);
+}

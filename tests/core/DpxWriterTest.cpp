@@ -13,6 +13,7 @@
 #include <map>
 #include <numeric>
 #include <optional>
+#include <tuple>
 
 #include "RawToDpx.h"
 #include "Subprocess.h"
@@ -81,13 +82,15 @@ TEST(DpxWriterTest, MatchesTheSeparatelyMadeFixture) {
 }
 
 TEST(DpxWriterTest, TransferCodeFollowsTheColorSpace) {
-  const std::pair<std::uint8_t, char> cases[] = {{0, 6}, {1, 2}, {2, 6}, {255, 6}};
+  // Transfer and colorimetric codes; ids past the last space act as the first.
+  const std::tuple<std::uint8_t, char, char> cases[] = {
+      {0, 6, 1}, {1, 2, 1}, {2, 2, 0}, {3, 2, 0}, {4, 2, 0}, {5, 0, 0}, {6, 6, 1}, {255, 6, 1}};
   TempDir dir;
-  for (const auto& [colorSpace, transfer] : cases) {
+  for (const auto& [colorSpace, transfer, colorimetric] : cases) {
     SCOPED_TRACE("ColorSpace " + std::to_string(colorSpace));
     const std::string file = Write(dir / "a.dpx", 1, 1, colorSpace, Sequence(6));
     EXPECT_EQ(file[801], transfer);
-    EXPECT_EQ(file[802], 1);
+    EXPECT_EQ(file[802], colorimetric);
   }
 }
 
