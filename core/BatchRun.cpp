@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "SystemResources.h"
+#include "develop/HugePageBuffer.h"
 
 namespace fs = std::filesystem;
 
@@ -194,6 +195,8 @@ BatchResult BatchRun::Run(BatchObserver& observer) {
     drain(lock);
   }
   for (std::thread& worker : workers) worker.join();
+  // The frames' buffers served the batch; an idle program keeps none.
+  DropSpareBuffers();
 
   std::sort(result.failures.begin(), result.failures.end(),
             [](const BatchFailure& a, const BatchFailure& b) { return a.index < b.index; });

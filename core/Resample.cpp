@@ -5,6 +5,8 @@
 #include <numbers>
 #include <vector>
 
+#include "FloatLanes.h"
+
 namespace {
 
 constexpr double kLobes = 3.0;
@@ -85,31 +87,30 @@ void ResampleRows(const Rgb16Source& source, const Rgb16Target& target, const Tr
   const int ringRows = MaxCount(down);
   std::vector<float> ring(ringRows * rowFloats);
   std::vector<int> ringHolds(ringRows, -1);
-  std::vector<float> sourceRow(static_cast<std::size_t>(source.width) * 3);
+  // One source row as R, G, B and a spare lane per pixel, so that a tap is one multiply-add
+  // of all three channels; each channel's sum still runs tap by tap in the same order.
+  std::vector<float> sourceRow(static_cast<std::size_t>(source.width) * kLanes);
   std::vector<float> sum(rowFloats);
 
   auto filterAcross = [&](int y, float* out) {
     const std::uint16_t* in = source.origin + y * source.rowStep;
     for (int x = 0; x < source.width; ++x, in += source.pixelStep) {
-      sourceRow[3 * x] = in[c0];
-      sourceRow[3 * x + 1] = in[c1];
-      sourceRow[3 * x + 2] = in[c2];
+      float* pixel = &sourceRow[static_cast<std::size_t>(x) * kLanes];
+      pixel[0] = in[c0];
+      pixel[1] = in[c1];
+      pixel[2] = in[c2];
+      pixel[3] = 0;
     }
     for (int x = 0; x < target.width; ++x) {
       const float* w = &across.weights[static_cast<std::size_t>(x) * across.stride];
-      const float* s = &sourceRow[3 * static_cast<std::size_t>(across.first[x])];
-      float r = 0, g = 0, b = 0;
-      for (int k = 0; k < across.count[x]; ++k, s += 3) {
-        r += w[k] * s[0];
-        g += w[k] * s[1];
-        b += w[k] * s[2];
-      }
-      out[3 * x] = r;
-      out[3 * x + 1] = g;
-      out[3 * x + 2] = b;
+      const float* s = &sourceRow[static_cast<std::size_t>(across.first[x]) * kLanes];
+      FloatLanes rgb = Splat(0);
+      for (int k = 0; k < across.count[x]; ++k, s += kLanes) rgb += Splat(w[k]) * LoadLanes(s);
+      out[3 * x] = rgb[0];
+      out[3 * x + 1] = rgb[1];
+      out[3 * x + 2] = rgb[2];
     }
   };
-
   for (int y = firstRow; y < endRow; ++y) {
     const int first = down.first[y];
     const int count = down.count[y];

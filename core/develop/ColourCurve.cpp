@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "PixelKernels.h"
+
 namespace {
 
 // Mirrors a coordinate about the edge pixels of [0, size), keeping its parity (and so its
@@ -51,7 +53,7 @@ void LoadMosaicTile(const RawFrame& frame, const CellLevels& levels, int x0, int
       return scaled * kToUnit;
     };
     if (inside) {
-      for (int x = 0; x < width; ++x) o[x] = level(x0 + x);
+      LevelRow(row + x0, width, x0, black, scale, clip, o);
     } else {
       for (int x = 0; x < width; ++x) o[x] = level(columns[static_cast<std::size_t>(x)]);
     }
@@ -101,9 +103,14 @@ void WriteRgbTile(const TilePlanes& planes, const std::array<std::array<float, 3
     const float* gp = planes.green + base;
     const float* bp = planes.blue + base;
     std::uint16_t* o = target.origin + y * target.rowStep + x0 * target.pixelStep;
+    if (rebuild == nullptr) {
+      // The loop below without the highlight rebuild, four pixels at a time.
+      MatrixRow(rp, gp, bp, m, kLift, columns, o, target.pixelStep, curve);
+      continue;
+    }
     for (int x = 0; x < columns; ++x, o += target.pixelStep) {
       float r = rp[x], g = gp[x], b = bp[x];
-      if (rebuild != nullptr) RebuildHighlight(*rebuild, r, g, b);
+      RebuildHighlight(*rebuild, r, g, b);
       for (int c = 0; c < 3; ++c) {
         const float v = m[c][0] * r + m[c][1] * g + m[c][2] * b;
         // Truncated as the reference rendering truncates its integer samples; the small lift

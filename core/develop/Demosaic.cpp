@@ -3,26 +3,80 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <type_traits>
+
+#include "FloatLanes.h"
 
 namespace {
 
 constexpr float kEps = 1e-5f;
 constexpr float kEpsSquared = 1e-10f;
 
-inline float Square(float v) {
-  return v * v;
+// Scalar and four-lane forms of the operations the kernels use: one generic body serves a row's
+// vector loop and its scalar tail, with the same operations in the same order.
+inline float Abs(float v) {
+  return std::fabs(v);
+}
+inline FloatLanes Abs(FloatLanes v) {
+  return AbsLanes(v);
+}
+template <typename T>
+T Fill(float v) {
+  if constexpr (std::is_same_v<T, float>) {
+    return v;
+  } else {
+    return Splat(v);
+  }
+}
+inline float Max(float a, float b) {
+  return std::max(a, b);
+}
+inline FloatLanes Max(FloatLanes a, FloatLanes b) {
+  return MaxLanes(a, b);
+}
+inline float Min(float a, float b) {
+  return std::min(a, b);
+}
+inline FloatLanes Min(FloatLanes a, FloatLanes b) {
+  return MinLanes(a, b);
 }
 
-inline float Clamp01(float v) {
-  return std::min(1.0f, std::max(0.0f, v));
+template <typename T>
+T Clamp01(T v) {
+  return Min(Fill<T>(1.0f), Max(Fill<T>(0.0f), v));
 }
+
+// Loads for the generic bodies: one sample, or the four of one parity starting there.
+struct ScalarLoad {
+  float operator()(const float* p) const { return *p; }
+};
+struct EvenLanesLoad {
+  FloatLanes operator()(const float* p) const { return LoadEvenLanes(p); }
+};
 
 // Of the pixel's own direction weight and the mean of its four diagonal neighbours, the one
 // further from indecision (0.5): a single noisy pixel cannot flip the direction of its area.
-inline float Discriminate(const float* dir, std::ptrdiff_t i, std::ptrdiff_t w) {
-  const float central = dir[i];
-  const float around = 0.25f * (dir[i - w - 1] + dir[i - w + 1] + dir[i + w - 1] + dir[i + w + 1]);
-  return std::fabs(0.5f - central) < std::fabs(0.5f - around) ? around : central;
+template <typename Load>
+[[gnu::always_inline]] inline auto Discriminate(Load load, const float* dir, std::ptrdiff_t w) {
+  const auto central = load(dir);
+  const auto around =
+      0.25f * (load(dir - w - 1) + load(dir - w + 1) + load(dir + w - 1) + load(dir + w + 1));
+  return Abs(0.5f - central) < Abs(0.5f - around) ? around : central;
+}
+
+// Runs body(load, x) over x = first, first + 2, ... below end: four at a time where four fit,
+// storing lane k at x + 2 k, then one at a time. body returns the value for out[x]. The blended
+// stores rewrite out[x + 7] too, so end must lie inside the row (every caller keeps a border).
+template <typename Body>
+void EveryOther(int first, int end, float* out, Body body) {
+  int x = first;
+  for (; x + 6 < end; x += 2 * kLanes) {
+    const FloatLanes v = body(EvenLanesLoad{}, x);
+    // Into the even lanes of out[x .. x + 7]; the odd ones are stored back as they were.
+    StoreLanes(out + x, __builtin_shuffle(v, LoadLanes(out + x), IntLanes{0, 5, 1, 7}));
+    StoreLanes(out + x + 4, __builtin_shuffle(v, LoadLanes(out + x + 4), IntLanes{2, 5, 3, 7}));
+  }
+  for (; x < end; x += 2) out[x] = body(ScalarLoad{}, x);
 }
 
 }  // namespace
@@ -66,13 +120,27 @@ void DemosaicTile(DemosaicScratch& s, int width, int height, const std::array<in
 
   // Squared vertical and horizontal high-pass responses: large where the picture changes along
   // that axis.
+  const auto highPass = [](auto n3, auto n1, auto c, auto s1, auto s3, auto n2, auto s2) {
+    const auto r = (n3 - n1 - s1 + s3) - 3.0f * (n2 + s2) + 6.0f * c;
+    return r * r;
+  };
   for (int y = 3; y < height - 3; ++y) {
-    for (int x = 3; x < width - 3; ++x) {
-      const std::ptrdiff_t i = y * w1 + x;
-      hpV[i] = Square((cfa[i - w3] - cfa[i - w1] - cfa[i + w1] + cfa[i + w3]) -
-                      3 * (cfa[i - w2] + cfa[i + w2]) + 6 * cfa[i]);
-      hpH[i] = Square((cfa[i - 3] - cfa[i - 1] - cfa[i + 1] + cfa[i + 3]) -
-                      3 * (cfa[i - 2] + cfa[i + 2]) + 6 * cfa[i]);
+    const float* c = cfa + y * w1;
+    float* v = hpV + y * w1;
+    float* h = hpH + y * w1;
+    int x = 3;
+    for (; x + kLanes <= width - 3; x += kLanes) {
+      const float* p = c + x;
+      StoreLanes(v + x,
+                 highPass(LoadLanes(p - w3), LoadLanes(p - w1), LoadLanes(p), LoadLanes(p + w1),
+                          LoadLanes(p + w3), LoadLanes(p - w2), LoadLanes(p + w2)));
+      StoreLanes(h + x, highPass(LoadLanes(p - 3), LoadLanes(p - 1), LoadLanes(p), LoadLanes(p + 1),
+                                 LoadLanes(p + 3), LoadLanes(p - 2), LoadLanes(p + 2)));
+    }
+    for (; x < width - 3; ++x) {
+      const float* p = c + x;
+      v[x] = highPass(p[-w3], p[-w1], p[0], p[w1], p[w3], p[-w2], p[w2]);
+      h[x] = highPass(p[-3], p[-1], p[0], p[1], p[3], p[-2], p[2]);
     }
   }
   // 0: interpolate vertically, 1: horizontally.
@@ -87,38 +155,42 @@ void DemosaicTile(DemosaicScratch& s, int width, int height, const std::array<in
 
   // Low-pass of the local neighbourhood, the reference the directional estimates are scaled by.
   for (int y = 1; y < height - 1; ++y) {
-    for (int x = startAt(1, firstNonGreen(y)); x < width - 1; x += 2) {
-      const std::ptrdiff_t i = y * w1 + x;
-      lpf[i] = cfa[i] + 0.5f * (cfa[i - w1] + cfa[i + w1] + cfa[i - 1] + cfa[i + 1]) +
-               0.25f * (cfa[i - w1 - 1] + cfa[i - w1 + 1] + cfa[i + w1 - 1] + cfa[i + w1 + 1]);
-    }
+    const std::ptrdiff_t row = y * w1;
+    EveryOther(startAt(1, firstNonGreen(y)), width - 1, lpf + row, [&](auto at, int x) {
+      const float* p = cfa + row + x;
+      return at(p) + 0.5f * (at(p - w1) + at(p + w1) + at(p - 1) + at(p + 1)) +
+             0.25f * (at(p - w1 - 1) + at(p - w1 + 1) + at(p + w1 - 1) + at(p + w1 + 1));
+    });
   }
 
   // Green at red and blue photosites.
   for (int y = 5; y < height - 5; ++y) {
-    for (int x = startAt(5, firstNonGreen(y)); x < width - 5; x += 2) {
-      const std::ptrdiff_t i = y * w1 + x;
-      const float disc = Discriminate(vh, i, w1);
-      const float c = cfa[i];
-      const float gradN = kEps + std::fabs(cfa[i - w1] - cfa[i + w1]) + std::fabs(c - cfa[i - w2]) +
-                          std::fabs(cfa[i - w1] - cfa[i - w3]) +
-                          std::fabs(cfa[i - w2] - cfa[i - w4]);
-      const float gradS = kEps + std::fabs(cfa[i + w1] - cfa[i - w1]) + std::fabs(c - cfa[i + w2]) +
-                          std::fabs(cfa[i + w1] - cfa[i + w3]) +
-                          std::fabs(cfa[i + w2] - cfa[i + w4]);
-      const float gradW = kEps + std::fabs(cfa[i - 1] - cfa[i + 1]) + std::fabs(c - cfa[i - 2]) +
-                          std::fabs(cfa[i - 1] - cfa[i - 3]) + std::fabs(cfa[i - 2] - cfa[i - 4]);
-      const float gradE = kEps + std::fabs(cfa[i + 1] - cfa[i - 1]) + std::fabs(c - cfa[i + 2]) +
-                          std::fabs(cfa[i + 1] - cfa[i + 3]) + std::fabs(cfa[i + 2] - cfa[i + 4]);
-      const float l = lpf[i];
-      const float estN = cfa[i - w1] * 2 * l / (kEps + l + lpf[i - w2]);
-      const float estS = cfa[i + w1] * 2 * l / (kEps + l + lpf[i + w2]);
-      const float estW = cfa[i - 1] * 2 * l / (kEps + l + lpf[i - 2]);
-      const float estE = cfa[i + 1] * 2 * l / (kEps + l + lpf[i + 2]);
-      const float estV = (gradS * estN + gradN * estS) / (gradN + gradS);
-      const float estH = (gradW * estE + gradE * estW) / (gradE + gradW);
-      green[i] = Clamp01(disc * estH + (1 - disc) * estV);
-    }
+    const std::ptrdiff_t row = y * w1;
+    const float* c0 = cfa + row;
+    const float* l0 = lpf + row;
+    const float* d0 = vh + row;
+    EveryOther(startAt(5, firstNonGreen(y)), width - 5, green + row, [&](auto at, int x) {
+      const float* p = c0 + x;
+      const float* l = l0 + x;
+      const auto disc = Discriminate(at, d0 + x, w1);
+      const auto c = at(p);
+      const auto gradN = kEps + Abs(at(p - w1) - at(p + w1)) + Abs(c - at(p - w2)) +
+                         Abs(at(p - w1) - at(p - w3)) + Abs(at(p - w2) - at(p - w4));
+      const auto gradS = kEps + Abs(at(p + w1) - at(p - w1)) + Abs(c - at(p + w2)) +
+                         Abs(at(p + w1) - at(p + w3)) + Abs(at(p + w2) - at(p + w4));
+      const auto gradW = kEps + Abs(at(p - 1) - at(p + 1)) + Abs(c - at(p - 2)) +
+                         Abs(at(p - 1) - at(p - 3)) + Abs(at(p - 2) - at(p - 4));
+      const auto gradE = kEps + Abs(at(p + 1) - at(p - 1)) + Abs(c - at(p + 2)) +
+                         Abs(at(p + 1) - at(p + 3)) + Abs(at(p + 2) - at(p + 4));
+      const auto lc = at(l);
+      const auto estN = at(p - w1) * 2.0f * lc / (kEps + lc + at(l - w2));
+      const auto estS = at(p + w1) * 2.0f * lc / (kEps + lc + at(l + w2));
+      const auto estW = at(p - 1) * 2.0f * lc / (kEps + lc + at(l - 2));
+      const auto estE = at(p + 1) * 2.0f * lc / (kEps + lc + at(l + 2));
+      const auto estV = (gradS * estN + gradN * estS) / (gradN + gradS);
+      const auto estH = (gradW * estE + gradE * estW) / (gradE + gradW);
+      return Clamp01(disc * estH + (1.0f - disc) * estV);
+    });
   }
 
   // Diagonal high-pass responses (the vertical/horizontal planes are free again) and the
@@ -127,80 +199,96 @@ void DemosaicTile(DemosaicScratch& s, int width, int height, const std::array<in
   float* hpP = hpV;
   float* hpQ = hpH;
   for (int y = 3; y < height - 3; ++y) {
-    for (int x = startAt(3, firstNonGreen(y)); x < width - 3; x += 2) {
-      const std::ptrdiff_t i = y * w1 + x;
-      hpP[i] = Square((cfa[i - w3 - 3] - cfa[i - w1 - 1] - cfa[i + w1 + 1] + cfa[i + w3 + 3]) -
-                      3 * (cfa[i - w2 - 2] + cfa[i + w2 + 2]) + 6 * cfa[i]);
-      hpQ[i] = Square((cfa[i - w3 + 3] - cfa[i - w1 + 1] - cfa[i + w1 - 1] + cfa[i + w3 - 3]) -
-                      3 * (cfa[i - w2 + 2] + cfa[i + w2 - 2]) + 6 * cfa[i]);
-    }
+    const int first = startAt(3, firstNonGreen(y));
+    const std::ptrdiff_t row = y * w1;
+    const float* c = cfa + row;
+    EveryOther(first, width - 3, hpP + row, [&](auto at, int x) {
+      const float* p = c + x;
+      return highPass(at(p - w3 - 3), at(p - w1 - 1), at(p), at(p + w1 + 1), at(p + w3 + 3),
+                      at(p - w2 - 2), at(p + w2 + 2));
+    });
+    EveryOther(first, width - 3, hpQ + row, [&](auto at, int x) {
+      const float* p = c + x;
+      return highPass(at(p - w3 + 3), at(p - w1 + 1), at(p), at(p + w1 - 1), at(p + w3 - 3),
+                      at(p - w2 + 2), at(p + w2 - 2));
+    });
   }
   for (int y = 4; y < height - 4; ++y) {
-    for (int x = startAt(4, firstNonGreen(y)); x < width - 4; x += 2) {
-      const std::ptrdiff_t i = y * w1 + x;
-      const float p = std::max(kEpsSquared, hpP[i - w1 - 1] + hpP[i] + hpP[i + w1 + 1]);
-      const float q = std::max(kEpsSquared, hpQ[i - w1 + 1] + hpQ[i] + hpQ[i + w1 - 1]);
-      pq[i] = p / (p + q);
-    }
+    const std::ptrdiff_t row = y * w1;
+    EveryOther(startAt(4, firstNonGreen(y)), width - 4, pq + row, [&](auto at, int x) {
+      using T = decltype(at(cfa));
+      const float* p = hpP + row + x;
+      const float* q = hpQ + row + x;
+      const T pSum = Max(Fill<T>(kEpsSquared), at(p - w1 - 1) + at(p) + at(p + w1 + 1));
+      const T qSum = Max(Fill<T>(kEpsSquared), at(q - w1 + 1) + at(q) + at(q + w1 - 1));
+      return pSum / (pSum + qSum);
+    });
   }
 
   // Red at blue photosites and blue at red ones, from the colour differences of the four
-  // diagonal neighbours.
+  // diagonal neighbours. A row's red or blue photosites all take the same plane, which is read
+  // at the other colour's photosites only.
   for (int y = 7; y < height - 7; ++y) {
-    for (int x = startAt(7, firstNonGreen(y)); x < width - 7; x += 2) {
-      const std::ptrdiff_t i = y * w1 + x;
-      float* other = planes[2 - colourAt(x, y)];
-      const float disc = Discriminate(pq, i, w1);
-      const float g = green[i];
-      const float gradNW = kEps + std::fabs(other[i - w1 - 1] - other[i + w1 + 1]) +
-                           std::fabs(other[i - w1 - 1] - other[i - w3 - 3]) +
-                           std::fabs(g - green[i - w2 - 2]);
-      const float gradNE = kEps + std::fabs(other[i - w1 + 1] - other[i + w1 - 1]) +
-                           std::fabs(other[i - w1 + 1] - other[i - w3 + 3]) +
-                           std::fabs(g - green[i - w2 + 2]);
-      const float gradSW = kEps + std::fabs(other[i - w1 + 1] - other[i + w1 - 1]) +
-                           std::fabs(other[i + w1 - 1] - other[i + w3 - 3]) +
-                           std::fabs(g - green[i + w2 - 2]);
-      const float gradSE = kEps + std::fabs(other[i - w1 - 1] - other[i + w1 + 1]) +
-                           std::fabs(other[i + w1 + 1] - other[i + w3 + 3]) +
-                           std::fabs(g - green[i + w2 + 2]);
-      const float estNW = other[i - w1 - 1] - green[i - w1 - 1];
-      const float estNE = other[i - w1 + 1] - green[i - w1 + 1];
-      const float estSW = other[i + w1 - 1] - green[i + w1 - 1];
-      const float estSE = other[i + w1 + 1] - green[i + w1 + 1];
-      const float estP = (gradNW * estSE + gradSE * estNW) / (gradNW + gradSE);
-      const float estQ = (gradNE * estSW + gradSW * estNE) / (gradNE + gradSW);
-      other[i] = Clamp01(g + (1 - disc) * estP + disc * estQ);
-    }
+    const int first = startAt(7, firstNonGreen(y));
+    const std::ptrdiff_t row = y * w1;
+    float* other = planes[2 - colourAt(first, y)] + row;
+    const float* g0 = green + row;
+    const float* d0 = pq + row;
+    EveryOther(first, width - 7, other, [&](auto at, int x) {
+      const float* o = other + x;
+      const float* gp = g0 + x;
+      const auto disc = Discriminate(at, d0 + x, w1);
+      const auto g = at(gp);
+      const auto gradNW = kEps + Abs(at(o - w1 - 1) - at(o + w1 + 1)) +
+                          Abs(at(o - w1 - 1) - at(o - w3 - 3)) + Abs(g - at(gp - w2 - 2));
+      const auto gradNE = kEps + Abs(at(o - w1 + 1) - at(o + w1 - 1)) +
+                          Abs(at(o - w1 + 1) - at(o - w3 + 3)) + Abs(g - at(gp - w2 + 2));
+      const auto gradSW = kEps + Abs(at(o - w1 + 1) - at(o + w1 - 1)) +
+                          Abs(at(o + w1 - 1) - at(o + w3 - 3)) + Abs(g - at(gp + w2 - 2));
+      const auto gradSE = kEps + Abs(at(o - w1 - 1) - at(o + w1 + 1)) +
+                          Abs(at(o + w1 + 1) - at(o + w3 + 3)) + Abs(g - at(gp + w2 + 2));
+      const auto estNW = at(o - w1 - 1) - at(gp - w1 - 1);
+      const auto estNE = at(o - w1 + 1) - at(gp - w1 + 1);
+      const auto estSW = at(o + w1 - 1) - at(gp + w1 - 1);
+      const auto estSE = at(o + w1 + 1) - at(gp + w1 + 1);
+      const auto estP = (gradNW * estSE + gradSE * estNW) / (gradNW + gradSE);
+      const auto estQ = (gradNE * estSW + gradSW * estNE) / (gradNE + gradSW);
+      return Clamp01(g + (1.0f - disc) * estP + disc * estQ);
+    });
   }
 
   // Red and blue at green photosites, from the colour differences of the four cardinal
-  // neighbours, which now all have both.
+  // neighbours, which now all have both (and are not written here).
   for (int y = kDemosaicBorder; y < height - kDemosaicBorder; ++y) {
-    for (int x = startAt(kDemosaicBorder, 1 - firstNonGreen(y)); x < width - kDemosaicBorder;
-         x += 2) {
-      const std::ptrdiff_t i = y * w1 + x;
-      const float disc = Discriminate(vh, i, w1);
-      const float g = green[i];
-      const float n1 = kEps + std::fabs(g - green[i - w2]);
-      const float s1 = kEps + std::fabs(g - green[i + w2]);
-      const float west1 = kEps + std::fabs(g - green[i - 2]);
-      const float e1 = kEps + std::fabs(g - green[i + 2]);
-      for (float* c : {red, blue}) {
-        const float sn = std::fabs(c[i - w1] - c[i + w1]);
-        const float ew = std::fabs(c[i - 1] - c[i + 1]);
-        const float gradN = n1 + sn + std::fabs(c[i - w1] - c[i - w3]);
-        const float gradS = s1 + sn + std::fabs(c[i + w1] - c[i + w3]);
-        const float gradW = west1 + ew + std::fabs(c[i - 1] - c[i - 3]);
-        const float gradE = e1 + ew + std::fabs(c[i + 1] - c[i + 3]);
-        const float estN = c[i - w1] - green[i - w1];
-        const float estS = c[i + w1] - green[i + w1];
-        const float estW = c[i - 1] - green[i - 1];
-        const float estE = c[i + 1] - green[i + 1];
-        const float estV = (gradN * estS + gradS * estN) / (gradN + gradS);
-        const float estH = (gradE * estW + gradW * estE) / (gradE + gradW);
-        c[i] = Clamp01(g + (1 - disc) * estV + disc * estH);
-      }
+    const int first = startAt(kDemosaicBorder, 1 - firstNonGreen(y));
+    const std::ptrdiff_t row = y * w1;
+    const float* g0 = green + row;
+    const float* d0 = vh + row;
+    for (float* plane : {red, blue}) {
+      float* c0 = plane + row;
+      EveryOther(first, width - kDemosaicBorder, c0, [&](auto at, int x) {
+        const float* gp = g0 + x;
+        const float* c = c0 + x;
+        const auto disc = Discriminate(at, d0 + x, w1);
+        const auto g = at(gp);
+        const auto n1 = kEps + Abs(g - at(gp - w2));
+        const auto s1 = kEps + Abs(g - at(gp + w2));
+        const auto west1 = kEps + Abs(g - at(gp - 2));
+        const auto e1 = kEps + Abs(g - at(gp + 2));
+        const auto sn = Abs(at(c - w1) - at(c + w1));
+        const auto ew = Abs(at(c - 1) - at(c + 1));
+        const auto gradN = n1 + sn + Abs(at(c - w1) - at(c - w3));
+        const auto gradS = s1 + sn + Abs(at(c + w1) - at(c + w3));
+        const auto gradW = west1 + ew + Abs(at(c - 1) - at(c - 3));
+        const auto gradE = e1 + ew + Abs(at(c + 1) - at(c + 3));
+        const auto estN = at(c - w1) - at(gp - w1);
+        const auto estS = at(c + w1) - at(gp + w1);
+        const auto estW = at(c - 1) - at(gp - 1);
+        const auto estE = at(c + 1) - at(gp + 1);
+        const auto estV = (gradN * estS + gradS * estN) / (gradN + gradS);
+        const auto estH = (gradE * estW + gradW * estE) / (gradE + gradW);
+        return Clamp01(g + (1.0f - disc) * estV + disc * estH);
+      });
     }
   }
 }

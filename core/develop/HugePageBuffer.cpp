@@ -2,12 +2,29 @@
 
 #include <sys/mman.h>
 
+#include <atomic>
+#include <mutex>
 #include <new>
 #include <utility>
+#include <vector>
 
 namespace {
+
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
-}
+
+// Spares of the whole process. Frames may end while static objects are being destroyed at exit
+// (an SDK object released late): after the pool is gone, buffers simply go back to the system.
+std::atomic<bool> poolOpen{false};  // constant-initialised, so valid at any time
+
+struct SparePool {
+  SparePool() { poolOpen = true; }
+  ~SparePool() { poolOpen = false; }
+  std::mutex mutex;
+  std::vector<HugePageBuffer> buffers;
+};
+SparePool pool;
+
+}  // namespace
 
 HugePageBuffer::HugePageBuffer(std::size_t bytes) {
   EnsureSize(bytes);
@@ -56,4 +73,40 @@ void HugePageBuffer::Release() noexcept {
   if (data_ != nullptr) ::munmap(data_, size_);
   data_ = nullptr;
   size_ = 0;
+}
+
+HugePageBuffer TakeSpareBuffer(std::size_t bytes) {
+  if (poolOpen) {
+    std::lock_guard lock(pool.mutex);
+    auto& spares = pool.buffers;
+    auto best = spares.end();
+    for (auto it = spares.begin(); it != spares.end(); ++it) {
+      if (it->size() >= bytes && (best == spares.end() || it->size() < best->size())) best = it;
+    }
+    if (best != spares.end()) {
+      HugePageBuffer buffer = std::move(*best);
+      spares.erase(best);
+      return buffer;
+    }
+  }
+  return HugePageBuffer(bytes);
+}
+
+void KeepSpareBuffer(HugePageBuffer buffer) noexcept {
+  if (buffer.data() == nullptr || !poolOpen) return;
+  try {
+    std::lock_guard lock(pool.mutex);
+    pool.buffers.push_back(std::move(buffer));
+  } catch (...) {
+    // No room to keep it: the buffer goes back to the system as it leaves.
+  }
+}
+
+void DropSpareBuffers() noexcept {
+  if (!poolOpen) return;
+  std::vector<HugePageBuffer> dropped;  // unmapped after the lock is released
+  {
+    std::lock_guard lock(pool.mutex);
+    dropped.swap(pool.buffers);
+  }
 }

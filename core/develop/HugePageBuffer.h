@@ -28,3 +28,12 @@ class HugePageBuffer {
   void* data_ = nullptr;
   std::size_t size_ = 0;
 };
+
+// Buffers handed back by finished frames, for the next frame to take: their pages are mapped and
+// touched already, so a batch pays the first touch once per worker instead of once per frame.
+// TakeSpareBuffer hands out the smallest spare of at least `bytes`, else a new buffer of that
+// size; KeepSpareBuffer takes one back; DropSpareBuffers gives every spare back to the system
+// (at the end of a batch, so an idle program holds no frame memory).
+HugePageBuffer TakeSpareBuffer(std::size_t bytes);
+void KeepSpareBuffer(HugePageBuffer buffer) noexcept;
+void DropSpareBuffers() noexcept;

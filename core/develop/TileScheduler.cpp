@@ -72,11 +72,14 @@ void DevelopBayer(const RawFrame& frame, std::uint16_t* out, int width, int heig
   }
   // Reduced (or enlarged) output: the whole picture first, then one clean resampling of linear
   // light; colours stay at their true positions.
-  thread_local HugePageBuffer linear;
   const std::size_t samples = std::size_t{3} * static_cast<std::size_t>(frame.width) *
                               static_cast<std::size_t>(frame.height);
-  linear.EnsureSize(samples * sizeof(std::uint16_t));
-  auto* full = static_cast<std::uint16_t*>(linear.data());
+  // Taken from the frames before and handed on to the next, whatever happens here.
+  struct Spare {
+    HugePageBuffer buffer;
+    ~Spare() { KeepSpareBuffer(std::move(buffer)); }
+  } linear{TakeSpareBuffer(samples * sizeof(std::uint16_t))};
+  auto* full = static_cast<std::uint16_t*>(linear.buffer.data());
   DevelopTiles(frame, FlippedTarget(full, frame.width, frame.height, 0), nullptr, threads);
   const auto scaled = std::chrono::steady_clock::now();
   if (times != nullptr) times->tiles = MillisecondsSince(start);

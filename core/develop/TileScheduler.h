@@ -15,8 +15,9 @@ struct DevelopTimes {
   double resample = 0;  // scaling of a reduced output
 };
 
-// Side of the square tile (its overlap included) the scheduler uses.
-constexpr int kTileSide = 192;
+// Side of the square tile (its overlap included) the scheduler uses: larger tiles spend less on
+// the overlap, smaller ones keep their planes nearer the core; 256 measured fastest here.
+constexpr int kTileSide = 256;
 
 // Develops the frame's picture into target, which is addressed in the picture's own
 // orientation (frame.width x frame.height; a flipped target turns it while writing).

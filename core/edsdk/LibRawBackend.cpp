@@ -833,7 +833,10 @@ struct FileStreamObject final : SdkObject {
 };
 
 struct MemoryStreamObject final : SdkObject {
-  MemoryStreamObject() : SdkObject(Kind::MemoryStream) {}
+  explicit MemoryStreamObject(std::size_t bytes)
+      : SdkObject(Kind::MemoryStream), data(TakeSpareBuffer(bytes)) {}
+  // The buffer serves the next stream, its pages already in place.
+  ~MemoryStreamObject() override { KeepSpareBuffer(std::move(data)); }
   // Mapped, not zero-filled: untouched pages cost nothing, and the pages the picture fills are
   // huge ones where the system has them (a fraction of the first-touch cost).
   HugePageBuffer data;
@@ -1325,8 +1328,7 @@ EdsError LibRawBackend::CreateMemoryStream(EdsUInt64 bufferSize, EdsStreamRef* o
   // No picture this backend develops needs more; don't even ask the allocator.
   if (bufferSize > static_cast<EdsUInt64>(kMaxPixels) * 6) return EDS_ERR_MEM_ALLOC_FAILED;
   return Guarded([&] {
-    auto stream = std::make_shared<MemoryStreamObject>();
-    stream->data.EnsureSize(static_cast<std::size_t>(bufferSize));
+    auto stream = std::make_shared<MemoryStreamObject>(static_cast<std::size_t>(bufferSize));
     stream->capacity = bufferSize;
     *outStream = registry_->Add(std::move(stream));
     return EDS_ERR_OK;
