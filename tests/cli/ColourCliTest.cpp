@@ -16,15 +16,6 @@ using namespace tarn::test;
 
 namespace {
 
-std::optional<fs::path> Cr2Generator() {
-  const auto fixture = SharedFixture("SOURCES.md");
-  if (!fixture) return std::nullopt;
-  const fs::path tool =
-      fixture->parent_path().parent_path().parent_path() / "tools" / "make_cr2.py";
-  if (!fs::exists(tool)) return std::nullopt;
-  return tool;
-}
-
 // A noise-free flat field lit at cct, the camera's as-shot balance neutralising that light.
 void MakeFlat(const fs::path& tool, double cct, const fs::path& out) {
   const std::string command =

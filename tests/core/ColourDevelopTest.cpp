@@ -26,6 +26,8 @@
 #include "edsdk/LibRawBackend.h"
 
 namespace fs = std::filesystem;
+using tarn::test::ContentHash;
+using tarn::test::Cr2Generator;
 using tarn::test::DataDir;
 using tarn::test::ReadFileBytes;
 using tarn::test::TempDir;
@@ -308,15 +310,6 @@ TEST(HighlightTest, ReconstructionLeavesUnclippedLightAlone) {
 // everywhere while red (in two levels, left and right) and blue are not, made into a 350D file
 // by the shared generator. Balanced 2, 1, 1.5 and one stop down, as the synthetic frame above.
 
-std::optional<fs::path> Cr2Generator() {
-  const auto fixture = tarn::test::SharedFixture("SOURCES.md");
-  if (!fixture) return std::nullopt;
-  const fs::path tool =
-      fixture->parent_path().parent_path().parent_path() / "tools" / "make_cr2.py";
-  if (!fs::exists(tool)) return std::nullopt;
-  return tool;
-}
-
 void WriteClippedMosaic(const fs::path& pgm) {
   constexpr int kW = 64, kH = 32;
   std::string bytes = "P5\n64 32\n65535\n";
@@ -596,15 +589,6 @@ TEST(ColourPropertyTest, OnlyUsableValuesAreTaken) {
 // came: FNV-1a 64 of whole files written by the version before them (full size, and one
 // reduced size for each develop path). A deliberate change of a rendering updates this table.
 
-std::uint64_t Fnv1a(const std::string& bytes) {
-  std::uint64_t h = 0xcbf29ce484222325ULL;
-  for (const char c : bytes) {
-    h ^= static_cast<unsigned char>(c);
-    h *= 0x100000001b3ULL;
-  }
-  return h;
-}
-
 struct GoldenCase {
   const char* file;
   std::uint8_t colorSpace;
@@ -657,7 +641,7 @@ TEST_P(GoldenOutputTest, BytesAreThoseOfEarlierVersions) {
     options.Height = 427;
   }
   ConvertRawToDpx((DataDir() / "raw" / c.file).string(), (dir / "out.dpx").string(), options);
-  EXPECT_EQ(Fnv1a(ReadFileBytes(dir / "out.dpx")), c.hash);
+  EXPECT_EQ(ContentHash(ReadFileBytes(dir / "out.dpx")), c.hash);
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "edsdk/LibRawBackend.h"
 
 namespace fs = std::filesystem;
+using tarn::test::Cr2Generator;
 using tarn::test::DataDir;
 using tarn::test::ReadFileBytes;
 using tarn::test::SharedFixture;
@@ -54,17 +55,6 @@ Picture ReadDpx(const fs::path& path) {
   p.samples.resize((bytes.size() - 2048) / 2);
   std::memcpy(p.samples.data(), bytes.data() + 2048, p.samples.size() * 2);
   return p;
-}
-
-// The CR2 generator of the shared folder, or nullopt when that folder is absent.
-std::optional<fs::path> Cr2Generator() {
-  // Found beside a fixture that is always there when the folder is.
-  const auto fixture = SharedFixture("SOURCES.md");
-  if (!fixture) return std::nullopt;
-  const fs::path tool =
-      fixture->parent_path().parent_path().parent_path() / "tools" / "make_cr2.py";
-  if (!fs::exists(tool)) return std::nullopt;
-  return tool;
 }
 
 // The system's Python (with the distribution's numpy), else the first on the path.

@@ -19,6 +19,7 @@
 #include "edsdk/LibRawBackend.h"
 
 namespace fs = std::filesystem;
+using tarn::test::ContentHash;
 using tarn::test::DataDir;
 using tarn::test::ReadFileBytes;
 using tarn::test::SharedFixture;
@@ -748,15 +749,6 @@ struct GoldenCase {
   std::uint64_t hash;
 };
 
-std::uint64_t Fnv1a64(const std::string& bytes) {
-  std::uint64_t h = 0xcbf29ce484222325ull;
-  for (const char c : bytes) {
-    h ^= static_cast<unsigned char>(c);
-    h *= 0x100000001b3ull;
-  }
-  return h;
-}
-
 class GoldenOutputTest : public ::testing::TestWithParam<GoldenCase> {};
 
 TEST_P(GoldenOutputTest, FullSizeFileIsByteForByteWhatItWas) {
@@ -766,8 +758,8 @@ TEST_P(GoldenOutputTest, FullSizeFileIsByteForByteWhatItWas) {
   options.Demosaic = GetParam().demosaic;
   const fs::path out = dir / "out.dpx";
   ConvertRawToDpx(RawData(GetParam().file).string(), out.string(), options);
-  EXPECT_EQ(Fnv1a64(ReadFileBytes(out)), GetParam().hash)
-      << std::hex << "0x" << Fnv1a64(ReadFileBytes(out));
+  EXPECT_EQ(ContentHash(ReadFileBytes(out)), GetParam().hash)
+      << std::hex << "0x" << ContentHash(ReadFileBytes(out));
 }
 
 const GoldenCase kGoldenCases[] = {

@@ -11,13 +11,31 @@ namespace fs = std::filesystem;
 
 namespace tarn::test {
 
-fs::path DataDir() { return TARN_TEST_DATA_DIR; }
+fs::path DataDir() {
+  return TARN_TEST_DATA_DIR;
+}
 
 std::optional<fs::path> SharedFixture(const std::string& name) {
   const fs::path path = fs::path(TARN_SHARED_DIR) / "fixtures" / "raw" / name;
   std::error_code ec;
   if (!fs::is_regular_file(path, ec)) return std::nullopt;
   return path;
+}
+
+std::optional<fs::path> Cr2Generator() {
+  const fs::path tool = fs::path(TARN_SHARED_DIR) / "tools" / "make_cr2.py";
+  std::error_code ec;
+  if (!fs::is_regular_file(tool, ec)) return std::nullopt;
+  return tool;
+}
+
+std::uint64_t ContentHash(const std::string& bytes) {
+  std::uint64_t h = 0xcbf29ce484222325ULL;
+  for (const char c : bytes) {
+    h ^= static_cast<unsigned char>(c);
+    h *= 0x100000001b3ULL;
+  }
+  return h;
 }
 
 TempDir::TempDir() {

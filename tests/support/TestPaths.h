@@ -2,6 +2,7 @@
 // may be absent (tests that need it skip with a message).
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -12,6 +13,13 @@ namespace tarn::test {
 std::filesystem::path DataDir();
 // <shared>/fixtures/raw/<name>, or nullopt when the shared folder is not there.
 std::optional<std::filesystem::path> SharedFixture(const std::string& name);
+
+// <shared>/tools/make_cr2.py, the generator of synthetic CR2 files, or nullopt when the shared
+// folder is not there.
+std::optional<std::filesystem::path> Cr2Generator();
+
+// A hash of a file's whole content (64-bit FNV-1a), to pin outputs that must never change.
+std::uint64_t ContentHash(const std::string& bytes);
 
 // A fresh, empty folder removed again when the object goes away.
 class TempDir {
