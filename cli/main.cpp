@@ -398,6 +398,14 @@ class SignalWatcher {
   std::thread thread_;
 };
 
+SequenceSettings EffectiveSequence(const CliOptions& options) {
+  SequenceSettings sequence = options.sequence;
+  if (!options.orderGiven && (!sequence.pattern.empty() || options.shard)) {
+    sequence.order = FileOrder::Name;
+  }
+  return sequence;
+}
+
 int Convert(const CliOptions& options) {
   EdsInitializeSDK();
   struct SdkGuard {
@@ -411,7 +419,21 @@ int Convert(const CliOptions& options) {
     return kExitFailed;
   }
   if (options.info) {
-    if (options.shard) paths = ShardSlice(std::move(paths), *options.shard);
+    // A shard lists the frames it would convert, in the order it would convert them.
+    if (options.shard) {
+      try {
+        const SequencePlan plan =
+            PlanSequence(paths, options.outputFolder, EffectiveSequence(options));
+        paths.clear();
+        for (const PlannedFrame& frame :
+             PlanSlice(plan.frames, options.shard->index, options.shard->count)) {
+          paths.push_back(frame.input);
+        }
+      } catch (const Exception& e) {
+        std::cerr << "raw2dpx: " << e.what() << "\n";
+        return kExitUsage;
+      }
+    }
     if (options.verbose) ReportResources(std::nullopt);
     const int status = PrintInfo(paths, options.convert, options.verbose);
     return inputsOk ? status : kExitFailed;
@@ -419,13 +441,9 @@ int Convert(const CliOptions& options) {
 
   // The whole list is ordered, named and numbered before a shard takes its slice, so that the
   // shards of a farm job write exactly the names one run would.
-  SequenceSettings sequence = options.sequence;
-  if (!options.orderGiven && (!sequence.pattern.empty() || options.shard)) {
-    sequence.order = FileOrder::Name;
-  }
   std::vector<PlannedFrame> frames;
   try {
-    SequencePlan plan = PlanSequence(paths, options.outputFolder, sequence);
+    SequencePlan plan = PlanSequence(paths, options.outputFolder, EffectiveSequence(options));
     for (const std::string& warning : plan.warnings) std::cerr << "raw2dpx: " << warning << "\n";
     frames = std::move(plan.frames);
   } catch (const Exception& e) {
@@ -489,7 +507,7 @@ int Convert(const CliOptions& options) {
   settings.overwriteAll = mode == OverwriteMode::Always;
   settings.keepGoing = options.keepGoing;
   settings.jobs = options.jobs;
-  settings.output = sequence.output;
+  settings.output = options.sequence.output;
   for (PlannedFrame& frame : frames) {
     settings.outputPaths.push_back(frame.output);
     settings.frames.push_back(std::move(frame.info));

@@ -22,7 +22,9 @@ namespace {
 
 const fs::path kSmallRaw = DataDir() / "raw" / "kodak-dc50.kdc";
 
-bool DeveloperAvailable() { return RawDeveloperReads(kSmallRaw); }
+bool DeveloperAvailable() {
+  return RawDeveloperReads(kSmallRaw);
+}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -106,6 +108,41 @@ TEST(SequenceCliTest, CaptureTimeOrderFollowsTheClockAcrossTheRollOver) {
                                       c + "101CANON/IMG_0002.CR2 -> out/shot_0086404.dpx",
                                       c + "101CANON/IMG_0003.CR2 -> out/shot_0086405.dpx",
                                       c + "101CANON/IMG_0004.CR2 -> out/shot_0086406.dpx"}));
+}
+
+// A farm sizes a shard from what --info lists for it: the same frames the shard converts,
+// also when capture time reorders them (here the card's name order differs from its clock).
+// The card's files carry dates but no picture, so --info names each one, in its order, on an
+// error line.
+TEST(SequenceCliTest, InfoOfAShardListsTheFramesThatShardConverts) {
+  TempDir dir;
+  const fs::path card = MakeRolledOverCard(dir / "DCIM");
+  const auto inputsBefore = [](const std::string& text, const std::string& mark, bool prefixed) {
+    std::vector<std::string> inputs;
+    for (const std::string& line : Lines(text)) {
+      const std::size_t start = prefixed ? std::string("raw2dpx: ").size() : 0;
+      const std::size_t end = line.find(mark);
+      if (end != std::string::npos && end > start)
+        inputs.push_back(line.substr(start, end - start));
+    }
+    return inputs;
+  };
+  for (int k = 0; k < 3; ++k) {
+    const std::vector<std::string> common = {
+        "-r",     card.string(), "--order", "capture-time",
+        "--name", "f{frame}",    "--shard", std::to_string(k) + "/3"};
+    std::vector<std::string> info = {RAW2DPX_PATH, "--info"};
+    std::vector<std::string> dryRun = {RAW2DPX_PATH, "--dry-run", "-o", "out"};
+    info.insert(info.end(), common.begin(), common.end());
+    dryRun.insert(dryRun.end(), common.begin(), common.end());
+    const ProcessResult listed = RunProcess(info);
+    const ProcessResult planned = RunProcess(dryRun);
+    ASSERT_EQ(planned.exitCode, 0) << planned.err;
+    const auto plannedInputs = inputsBefore(planned.out, " -> ", false);
+    EXPECT_FALSE(plannedInputs.empty()) << "shard " << k;
+    EXPECT_EQ(inputsBefore(listed.err, ": EOS Error", true), plannedInputs) << "shard " << k << "\n"
+                                                                            << listed.err;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
