@@ -21,7 +21,7 @@ inline void StoreLanes(float* p, FloatLanes v) {
 
 // Lanes p[0], p[2], p[4], p[6]: the photosites of one parity along a row.
 inline FloatLanes LoadEvenLanes(const float* p) {
-  return __builtin_shuffle(LoadLanes(p), LoadLanes(p + 4), IntLanes{0, 2, 4, 6});
+  return __builtin_shufflevector(LoadLanes(p), LoadLanes(p + 4), 0, 2, 4, 6);
 }
 
 inline FloatLanes Splat(float v) {

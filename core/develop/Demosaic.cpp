@@ -73,8 +73,8 @@ void EveryOther(int first, int end, float* out, Body body) {
   for (; x + 6 < end; x += 2 * kLanes) {
     const FloatLanes v = body(EvenLanesLoad{}, x);
     // Into the even lanes of out[x .. x + 7]; the odd ones are stored back as they were.
-    StoreLanes(out + x, __builtin_shuffle(v, LoadLanes(out + x), IntLanes{0, 5, 1, 7}));
-    StoreLanes(out + x + 4, __builtin_shuffle(v, LoadLanes(out + x + 4), IntLanes{2, 5, 3, 7}));
+    StoreLanes(out + x, __builtin_shufflevector(v, LoadLanes(out + x), 0, 5, 1, 7));
+    StoreLanes(out + x + 4, __builtin_shufflevector(v, LoadLanes(out + x + 4), 2, 5, 3, 7));
   }
   for (; x < end; x += 2) out[x] = body(ScalarLoad{}, x);
 }
