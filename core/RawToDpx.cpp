@@ -145,22 +145,28 @@ TRawImageSize GetRawImageSize(const std::string& rawPath) {
   return QueryFullSize(objects.image.get());
 }
 
+namespace {
+
+TWhiteBalance QueryAsShotWhiteBalance(EdsImageRef image) {
+  TWhiteBalance balance;
+  CheckEdsError(EdsGetPropertyData(image, kEdsPropID_AsShotWhiteBalance, 0,
+                                   sizeof balance.multipliers, balance.multipliers.data()));
+  return balance;
+}
+
+}  // namespace
+
 TWhiteBalance AsShotWhiteBalance(const std::string& rawPath) {
   ConversionObjects objects;
   OpenRawImage(rawPath, objects);
-  TWhiteBalance balance;
-  CheckEdsError(EdsGetPropertyData(objects.image.get(), kEdsPropID_AsShotWhiteBalance, 0,
-                                   sizeof balance.multipliers, balance.multipliers.data()));
-  return balance;
+  return QueryAsShotWhiteBalance(objects.image.get());
 }
 
 TCameraColour CameraColour(const std::string& rawPath) {
   ConversionObjects objects;
   OpenRawImage(rawPath, objects);
   TCameraColour result;
-  CheckEdsError(EdsGetPropertyData(objects.image.get(), kEdsPropID_AsShotWhiteBalance, 0,
-                                   sizeof result.asShot.multipliers,
-                                   result.asShot.multipliers.data()));
+  result.asShot = QueryAsShotWhiteBalance(objects.image.get());
   const CameraData camera = QueryCameraData(objects.image.get());
   if (!camera.hasMatrix) return result;
   result.hasMatrix = true;
@@ -170,14 +176,6 @@ TCameraColour CameraColour(const std::string& rawPath) {
   result.kelvin = t.kelvin;
   result.tint = t.tint;
   return result;
-}
-
-TWhiteBalance WhiteBalanceForTemperature(const std::string& rawPath, double kelvin, double tint) {
-  ConversionObjects objects;
-  OpenRawImage(rawPath, objects);
-  TWhiteBalance balance;
-  balance.multipliers = MultipliersForTemperature(objects.image.get(), rawPath, kelvin, tint);
-  return balance;
 }
 
 bool UsesOwnDevelopPath(const std::string& rawPath, TConvertOptions options) {

@@ -61,10 +61,6 @@ struct TCameraColour {
 };
 TCameraColour CameraColour(const std::string& rawPath);
 
-// The multipliers (green 1) that balance rawPath's camera for kelvin and tint. Raises Exception
-// naming the file where its camera has no colour matrix.
-TWhiteBalance WhiteBalanceForTemperature(const std::string& rawPath, double kelvin, double tint);
-
 // True when rawPath is developed by our own path with these options, false when by LibRaw's.
 bool UsesOwnDevelopPath(const std::string& rawPath, TConvertOptions options);
 

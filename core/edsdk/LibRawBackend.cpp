@@ -933,13 +933,10 @@ class ImageObject final : public SdkObject {
   EdsError AsShotWhiteBalance(std::array<double, 3>& multipliers) {
     if (const EdsError error = EnsureOpen()) return error;
     const libraw_colordata_t& colour = raw_->imgdata.color;
-    const auto usable = [](const float* m) { return m[0] > 0 && m[1] > 0 && m[2] > 0; };
-    const float* source = usable(colour.cam_mul) ? colour.cam_mul : colour.pre_mul;
-    if (!usable(source)) {
+    if (!GreenNormalised(colour.cam_mul, multipliers) &&
+        !GreenNormalised(colour.pre_mul, multipliers)) {
       multipliers = {1, 1, 1};
-      return EDS_ERR_OK;
     }
-    for (std::size_t c = 0; c < 3; ++c) multipliers[c] = double{source[c]} / source[1];
     return EDS_ERR_OK;
   }
 
