@@ -7,6 +7,10 @@
 
 #include "PixelKernels.h"
 
+namespace {
+
+// Mirrors a coordinate about the edge pixels of [0, size), keeping its parity (and so its
+// colour in the 2 x 2 pattern).
 int Mirror(int v, int size) {
   for (int pass = 0; pass < 4 && (v < 0 || v >= size); ++pass) {
     if (v < 0) v = -v;
@@ -19,6 +23,8 @@ int Mirror(int v, int size) {
   }
   return v;
 }
+
+}  // namespace
 
 void LoadMosaicTile(const RawFrame& frame, const CellLevels& levels, int x0, int y0, int width,
                     int height, float* out) {
@@ -54,6 +60,8 @@ void LoadMosaicTile(const RawFrame& frame, const CellLevels& levels, int x0, int
   }
 }
 
+namespace {
+
 // Pixels whose nearest channel to its clip is past this share of it are blended towards
 // neutral, fully so at the clip: no hard edge around a rebuilt highlight.
 constexpr float kRebuildStart = 0.8f;
@@ -70,6 +78,8 @@ void RebuildHighlight(const HighlightRebuild& rebuild, float& r, float& g, float
   g += w * (neutral - g);
   b += w * (neutral - b);
 }
+
+}  // namespace
 
 void WriteRgbTile(const TilePlanes& planes, const std::array<std::array<float, 3>, 3>& matrix,
                   int x0, int y0, int columns, int rows, const Rgb16Target& target,

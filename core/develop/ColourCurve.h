@@ -16,10 +16,6 @@
 void LoadMosaicTile(const RawFrame& frame, const CellLevels& levels, int x0, int y0, int width,
                     int height, float* out);
 
-// Mirrors a coordinate about the edge pixels of [0, size), keeping its parity (and so its
-// colour in the 2 x 2 pattern).
-int Mirror(int v, int size);
-
 // Writes rows [y0, y0 + rows) x columns [x0, x0 + columns) of the picture to target, whose
 // pixel (x, y) is the picture's (x, y). Sample (x, y) of the tile planes is picture pixel
 // (x + tileX, y + tileY); planes hold white-balanced camera RGB normalised to 0..1. Each output
@@ -40,10 +36,6 @@ struct HighlightRebuild {
   float gain = 1;
   std::array<float, 3> saturation{1, 1, 1};  // each colour's clip in the plane's units
 };
-// Blends one pixel towards neutral at the level of its largest channel when a channel nears its
-// clip (the rebuild WriteRgbTile applies before its matrix).
-void RebuildHighlight(const HighlightRebuild& rebuild, float& r, float& g, float& b);
-
 void WriteRgbTile(const TilePlanes& planes, const std::array<std::array<float, 3>, 3>& matrix,
                   int x0, int y0, int columns, int rows, const Rgb16Target& target,
                   const TransferTable* curve, const HighlightRebuild* rebuild = nullptr);

@@ -1,7 +1,8 @@
-// Develops a Bayer frame straight to a reduced size: a light demosaic at full resolution
-// streamed a few rows at a time into the Lanczos-3 scaling of the full path, so that no picture
-// of the full size is ever held. The demosaic errs only at fine detail, which the scaling
-// removes; what is left matches the full develop scaled down.
+// Develops a Bayer frame straight to a reduced size: each thread takes a band of output rows and
+// develops the picture rows it needs in strips through the full path's tiles, scaling every row
+// across as it comes and every output row down as soon as its rows are there. No picture of the
+// full size is ever held (nor touched for the first time), and the output is the full develop
+// scaled in linear light, byte for byte.
 #pragma once
 
 #include "RawFrame.h"
@@ -13,10 +14,9 @@
 bool ReducedDevelopFits(const RawFrame& frame, int width, int height);
 
 // Develops the frame's picture into target (addressed in the picture's orientation, of any size;
-// a flipped target turns it while writing), with the same levels, exposure, highlight handling
-// and matrix as the full path, scaled in linear light with the filters ResampleRgb16 uses and the
-// curve (when given) applied after scaling. Target rows are shared among `threads` threads in
-// contiguous bands; every output row is computed from the same inputs in the same order whatever
+// a flipped target turns it while writing): the bytes DevelopTiles into a linear buffer and then
+// ResampleRgb16 with curve (when given) would give. Target rows are shared among `threads` threads
+// in contiguous bands; every output row is computed from the same inputs in the same order whatever
 // the banding, so the output does not depend on the thread count.
 void DevelopReduced(const RawFrame& frame, const Rgb16Target& target, const TransferTable* curve,
                     int threads);
