@@ -368,6 +368,8 @@ TEST_P(TileScheduleTest, OutputIndependentOfThreadsAndTiles) {
 
 struct ReducedCase {
   const char* name;
+  int pictureWidth;  // before the turn
+  int pictureHeight;
   int flip;
   int width;  // output size, after the turn
   int height;
@@ -385,15 +387,20 @@ class ReducedDevelopTest : public ::testing::TestWithParam<ReducedCase> {};
 
 INSTANTIATE_TEST_SUITE_P(
     Outputs, ReducedDevelopTest,
-    ::testing::Values(ReducedCase{"ExactlyHalfOneThread", 0, 150, 105, 1, true, 1, false},
-                      ReducedCase{"ExactlyHalfTwoThreads", 0, 150, 105, 2, true, 1, false},
-                      ReducedCase{"NotSixteenByNineThreeThreads", 0, 100, 100, 3, false, 1, false},
-                      ReducedCase{"UpsideDown", 3, 71, 40, 2, true, 1, false},
-                      ReducedCase{"TurnedLeftTwoThreads", 5, 105, 150, 2, false, 1, false},
-                      ReducedCase{"TurnedRightThreeThreads", 6, 33, 97, 3, true, 1, false},
-                      ReducedCase{"MoreThreadsThanRows", 0, 9, 2, 7, true, 1, false},
-                      ReducedCase{"ExposedUpClipped", 0, 80, 60, 2, false, 2.5, false},
-                      ReducedCase{"ExposedUpReconstructed", 5, 60, 80, 3, true, 2.5, true}),
+    ::testing::Values(
+        ReducedCase{"ExactlyHalfOneThread", 301, 211, 0, 150, 105, 1, true, 1, false},
+        ReducedCase{"ExactlyHalfTwoThreads", 301, 211, 0, 150, 105, 2, true, 1, false},
+        ReducedCase{"NotSixteenByNineThreeThreads", 301, 211, 0, 100, 100, 3, false, 1, false},
+        ReducedCase{"UpsideDown", 301, 211, 3, 71, 40, 2, true, 1, false},
+        ReducedCase{"TurnedLeftTwoThreads", 301, 211, 5, 105, 150, 2, false, 1, false},
+        ReducedCase{"TurnedRightThreeThreads", 301, 211, 6, 33, 97, 3, true, 1, false},
+        ReducedCase{"MoreThreadsThanRows", 301, 211, 0, 9, 2, 7, true, 1, false},
+        ReducedCase{"ExposedUpClipped", 301, 211, 0, 80, 60, 2, false, 2.5, false},
+        ReducedCase{"ExposedUpReconstructed", 301, 211, 5, 60, 80, 3, true, 2.5, true},
+        // Smaller than one strip tile (mirrored all round); narrower than one tile and three
+        // strips tall.
+        ReducedCase{"TinyPicture", 7, 5, 0, 3, 2, 2, true, 1, false},
+        ReducedCase{"NarrowTallPicture", 41, 260, 6, 120, 20, 2, false, 1, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The reference is the path every size took before: the whole picture developed into a linear
@@ -401,7 +408,7 @@ INSTANTIATE_TEST_SUITE_P(
 // turn, exposure and highlight mode.
 TEST_P(ReducedDevelopTest, EqualsTheFullDevelopScaled) {
   const ReducedCase& c = GetParam();
-  SyntheticMosaic mosaic(301, 211, c.flip);
+  SyntheticMosaic mosaic(c.pictureWidth, c.pictureHeight, c.flip);
   RawFrame& frame = mosaic.frame;
   frame.exposure = c.exposure;
   frame.reconstructHighlights = c.reconstruct;
