@@ -79,6 +79,30 @@ void EveryOther(int first, int end, float* out, Body body) {
   for (; x < end; x += 2) out[x] = body(ScalarLoad{}, x);
 }
 
+template <typename T>
+struct Pair {
+  T a, b;
+};
+
+// EveryOther for a body that yields two values, for outA[x] and outB[x]: work the two share is
+// done once.
+template <typename Body>
+void EveryOtherPair(int first, int end, float* outA, float* outB, Body body) {
+  int x = first;
+  for (; x + 6 < end; x += 2 * kLanes) {
+    const Pair<FloatLanes> v = body(EvenLanesLoad{}, x);
+    StoreLanes(outA + x, __builtin_shufflevector(v.a, LoadLanes(outA + x), 0, 5, 1, 7));
+    StoreLanes(outA + x + 4, __builtin_shufflevector(v.a, LoadLanes(outA + x + 4), 2, 5, 3, 7));
+    StoreLanes(outB + x, __builtin_shufflevector(v.b, LoadLanes(outB + x), 0, 5, 1, 7));
+    StoreLanes(outB + x + 4, __builtin_shufflevector(v.b, LoadLanes(outB + x + 4), 2, 5, 3, 7));
+  }
+  for (; x < end; x += 2) {
+    const Pair<float> v = body(ScalarLoad{}, x);
+    outA[x] = v.a;
+    outB[x] = v.b;
+  }
+}
+
 }  // namespace
 
 void DemosaicScratch::Reserve(int width, int height) {
@@ -258,37 +282,48 @@ void DemosaicTile(DemosaicScratch& s, int width, int height, const std::array<in
   }
 
   // Red and blue at green photosites, from the colour differences of the four cardinal
-  // neighbours, which now all have both (and are not written here).
+  // neighbours, which now all have both (and are not written here). Both planes in one sweep:
+  // they share the direction and the green terms.
   for (int y = kDemosaicBorder; y < height - kDemosaicBorder; ++y) {
     const int first = startAt(kDemosaicBorder, 1 - firstNonGreen(y));
     const std::ptrdiff_t row = y * w1;
     const float* g0 = green + row;
     const float* d0 = vh + row;
-    for (float* plane : {red, blue}) {
-      float* c0 = plane + row;
-      EveryOther(first, width - kDemosaicBorder, c0, [&](auto at, int x) {
-        const float* gp = g0 + x;
-        const float* c = c0 + x;
-        const auto disc = Discriminate(at, d0 + x, w1);
-        const auto g = at(gp);
-        const auto n1 = kEps + Abs(g - at(gp - w2));
-        const auto s1 = kEps + Abs(g - at(gp + w2));
-        const auto west1 = kEps + Abs(g - at(gp - 2));
-        const auto e1 = kEps + Abs(g - at(gp + 2));
-        const auto sn = Abs(at(c - w1) - at(c + w1));
-        const auto ew = Abs(at(c - 1) - at(c + 1));
-        const auto gradN = n1 + sn + Abs(at(c - w1) - at(c - w3));
-        const auto gradS = s1 + sn + Abs(at(c + w1) - at(c + w3));
-        const auto gradW = west1 + ew + Abs(at(c - 1) - at(c - 3));
-        const auto gradE = e1 + ew + Abs(at(c + 1) - at(c + 3));
-        const auto estN = at(c - w1) - at(gp - w1);
-        const auto estS = at(c + w1) - at(gp + w1);
-        const auto estW = at(c - 1) - at(gp - 1);
-        const auto estE = at(c + 1) - at(gp + 1);
+    float* r0 = red + row;
+    float* b0 = blue + row;
+    EveryOtherPair(first, width - kDemosaicBorder, r0, b0, [&](auto at, int x) {
+      const float* gp = g0 + x;
+      const auto disc = Discriminate(at, d0 + x, w1);
+      const auto g = at(gp);
+      const auto n1 = kEps + Abs(g - at(gp - w2));
+      const auto s1 = kEps + Abs(g - at(gp + w2));
+      const auto west1 = kEps + Abs(g - at(gp - 2));
+      const auto e1 = kEps + Abs(g - at(gp + 2));
+      const auto gN = at(gp - w1);
+      const auto gS = at(gp + w1);
+      const auto gW = at(gp - 1);
+      const auto gE = at(gp + 1);
+      const auto one = [&](const float* c) {
+        const auto cN = at(c - w1);
+        const auto cS = at(c + w1);
+        const auto cW = at(c - 1);
+        const auto cE = at(c + 1);
+        const auto sn = Abs(cN - cS);
+        const auto ew = Abs(cW - cE);
+        const auto gradN = n1 + sn + Abs(cN - at(c - w3));
+        const auto gradS = s1 + sn + Abs(cS - at(c + w3));
+        const auto gradW = west1 + ew + Abs(cW - at(c - 3));
+        const auto gradE = e1 + ew + Abs(cE - at(c + 3));
+        const auto estN = cN - gN;
+        const auto estS = cS - gS;
+        const auto estW = cW - gW;
+        const auto estE = cE - gE;
         const auto estV = (gradN * estS + gradS * estN) / (gradN + gradS);
         const auto estH = (gradE * estW + gradW * estE) / (gradE + gradW);
         return Clamp01(g + (1.0f - disc) * estV + disc * estH);
-      });
-    }
+      };
+      using T = std::remove_const_t<decltype(g)>;
+      return Pair<T>{one(r0 + x), one(b0 + x)};
+    });
   }
 }
