@@ -23,8 +23,18 @@ struct DemosaicScratch {
   void Reserve(int width, int height);
 };
 
+// Vector widths the tile kernel is built for: four lanes run on every x86-64, eight need AVX2.
+// Every width gives the same bytes.
+enum class DemosaicWidth { kFour, kEight };
+
+// Whether this processor runs the kernel of that width.
+bool DemosaicWidthAvailable(DemosaicWidth width);
+
+// The widest width available here.
+DemosaicWidth WidestDemosaic();
+
 // Fills scratch.rgb from scratch.mosaic over a width x height tile (both even, at least
 // 2 * kDemosaicBorder + 2). colour[(y & 1) * 2 + (x & 1)] is 0, 1 or 2 for the red, green or
-// blue photosite at (x, y) of the tile.
-void DemosaicTile(DemosaicScratch& scratch, int width, int height,
-                  const std::array<int, 4>& colour);
+// blue photosite at (x, y) of the tile. lanes must be available.
+void DemosaicTile(DemosaicScratch& scratch, int width, int height, const std::array<int, 4>& colour,
+                  DemosaicWidth lanes = WidestDemosaic());
