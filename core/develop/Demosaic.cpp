@@ -31,8 +31,11 @@ inline void StoreEven(float* p, Lanes v) {
 }  // namespace
 
 #if defined(__x86_64__)
-// The same kernel over eight lanes, in its own file built for AVX2.
+// The same kernel over eight and sixteen lanes, in files of their own built for AVX2 and
+// AVX-512.
 void DemosaicTileAvx2(DemosaicScratch& s, int width, int height, const std::array<int, 4>& colour);
+void DemosaicTileAvx512(DemosaicScratch& s, int width, int height,
+                        const std::array<int, 4>& colour);
 #endif
 
 void DemosaicScratch::Reserve(int width, int height) {
@@ -53,19 +56,33 @@ bool DemosaicWidthAvailable(DemosaicWidth width) {
 #else
       return false;
 #endif
+    case DemosaicWidth::kSixteen:
+#if defined(__x86_64__)
+      return __builtin_cpu_supports("avx512f");
+#else
+      return false;
+#endif
   }
   return false;
 }
 
 DemosaicWidth WidestDemosaic() {
-  static const DemosaicWidth widest =
-      DemosaicWidthAvailable(DemosaicWidth::kEight) ? DemosaicWidth::kEight : DemosaicWidth::kFour;
+  static const DemosaicWidth widest = [] {
+    for (DemosaicWidth w : {DemosaicWidth::kSixteen, DemosaicWidth::kEight}) {
+      if (DemosaicWidthAvailable(w)) return w;
+    }
+    return DemosaicWidth::kFour;
+  }();
   return widest;
 }
 
 void DemosaicTile(DemosaicScratch& s, int width, int height, const std::array<int, 4>& colour,
                   DemosaicWidth lanes) {
 #if defined(__x86_64__)
+  if (lanes == DemosaicWidth::kSixteen) {
+    DemosaicTileAvx512(s, width, height, colour);
+    return;
+  }
   if (lanes == DemosaicWidth::kEight) {
     DemosaicTileAvx2(s, width, height, colour);
     return;

@@ -23,9 +23,9 @@ struct DemosaicScratch {
   void Reserve(int width, int height);
 };
 
-// Vector widths the tile kernel is built for: four lanes run on every x86-64, eight need AVX2.
-// Every width gives the same bytes.
-enum class DemosaicWidth { kFour, kEight };
+// Vector widths the tile kernel is built for: four lanes run on every x86-64, eight need AVX2,
+// sixteen AVX-512. Every width gives the same bytes.
+enum class DemosaicWidth { kFour, kEight, kSixteen };
 
 // Whether this processor runs the kernel of that width.
 bool DemosaicWidthAvailable(DemosaicWidth width);

@@ -1,6 +1,7 @@
-// The demosaic's kernels for each vector width: the eight-lane one, picked on processors with
-// AVX2, must give the bytes of the four-lane one every x86-64 runs, for every colour pattern, for
-// tiles whose rows end inside a vector step, and where estimates clip.
+// The demosaic's kernels for each vector width: the eight- and sixteen-lane ones, picked on
+// processors with AVX2 or AVX-512, must give the bytes of the four-lane one every x86-64 runs,
+// for every colour pattern, for tiles whose rows end inside a vector step, and where estimates
+// clip.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -59,34 +60,39 @@ void FillMosaic(DemosaicScratch& s, int width, int height, Scene scene) {
 
 class DemosaicWidthTest : public ::testing::TestWithParam<WidthCase> {};
 
-TEST_P(DemosaicWidthTest, EightLanesGiveTheBytesOfFour) {
-  if (!DemosaicWidthAvailable(DemosaicWidth::kEight)) {
-    GTEST_SKIP() << "this processor has no AVX2";
-  }
+TEST_P(DemosaicWidthTest, WiderKernelsGiveTheBytesOfFour) {
   const WidthCase& c = GetParam();
   const std::array<std::array<int, 4>, 4> patterns = {
       {{0, 1, 1, 2}, {1, 0, 2, 1}, {1, 2, 0, 1}, {2, 1, 1, 0}}};
-  for (const std::array<int, 4>& colour : patterns) {
-    DemosaicScratch four, eight;
-    four.Reserve(c.width, c.height);
-    eight.Reserve(c.width, c.height);
-    FillMosaic(four, c.width, c.height, c.scene);
-    eight.mosaic = four.mosaic;
-    DemosaicTile(four, c.width, c.height, colour, DemosaicWidth::kFour);
-    DemosaicTile(eight, c.width, c.height, colour, DemosaicWidth::kEight);
-    int differing = 0;
-    for (int plane = 0; plane < 3; ++plane) {
-      for (int y = kDemosaicBorder; y < c.height - kDemosaicBorder; ++y) {
-        for (int x = kDemosaicBorder; x < c.width - kDemosaicBorder; ++x) {
-          const std::size_t i = static_cast<std::size_t>(y) * c.width + x;
-          if (std::memcmp(&four.rgb[plane][i], &eight.rgb[plane][i], sizeof(float)) != 0) {
-            ++differing;
+  int widthsRun = 0;
+  for (const DemosaicWidth width : {DemosaicWidth::kEight, DemosaicWidth::kSixteen}) {
+    if (!DemosaicWidthAvailable(width)) continue;
+    ++widthsRun;
+    for (const std::array<int, 4>& colour : patterns) {
+      DemosaicScratch four, wide;
+      four.Reserve(c.width, c.height);
+      wide.Reserve(c.width, c.height);
+      FillMosaic(four, c.width, c.height, c.scene);
+      wide.mosaic = four.mosaic;
+      DemosaicTile(four, c.width, c.height, colour, DemosaicWidth::kFour);
+      DemosaicTile(wide, c.width, c.height, colour, width);
+      int differing = 0;
+      for (int plane = 0; plane < 3; ++plane) {
+        for (int y = kDemosaicBorder; y < c.height - kDemosaicBorder; ++y) {
+          for (int x = kDemosaicBorder; x < c.width - kDemosaicBorder; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * c.width + x;
+            if (std::memcmp(&four.rgb[plane][i], &wide.rgb[plane][i], sizeof(float)) != 0) {
+              ++differing;
+            }
           }
         }
       }
+      EXPECT_EQ(differing, 0) << (width == DemosaicWidth::kEight ? "eight" : "sixteen")
+                              << " lanes, pattern " << colour[0] << colour[1] << colour[2]
+                              << colour[3];
     }
-    EXPECT_EQ(differing, 0) << "pattern " << colour[0] << colour[1] << colour[2] << colour[3];
   }
+  if (widthsRun == 0) GTEST_SKIP() << "this processor has neither AVX2 nor AVX-512";
 }
 
 INSTANTIATE_TEST_SUITE_P(
