@@ -39,7 +39,10 @@ void DemosaicTileAvx512(DemosaicScratch& s, int width, int height,
 #endif
 
 void DemosaicScratch::Reserve(int width, int height) {
-  const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  // A load of even lanes reads 2 * kWidth floats for kWidth used ones: its last float lies one
+  // past the last value it uses, which may be the plane's last; the widest kernel has 16 lanes.
+  constexpr std::size_t kSlack = 32;
+  const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) + kSlack;
   for (std::vector<float>* plane : {&mosaic, &rgb[0], &rgb[1], &rgb[2], &highPassA, &highPassB,
                                     &lowPass, &vhDirection, &pqDirection}) {
     if (plane->size() < n) plane->resize(n);

@@ -19,7 +19,9 @@ struct DemosaicScratch {
   std::array<std::vector<float>, 3> rgb;  // output: red, green, blue
   std::vector<float> highPassA, highPassB, lowPass, vhDirection, pqDirection;
 
-  // Makes every plane hold at least width * height values.
+  // Makes every plane hold at least width * height values, and a little more: the vector loads
+  // of a row's last pixels may reach past a plane's last value (never using what they read
+  // there).
   void Reserve(int width, int height);
 };
 
