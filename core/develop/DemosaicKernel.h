@@ -61,15 +61,34 @@ template <typename Load>
   return Abs(0.5f - central) < Abs(0.5f - around) ? around : central;
 }
 
-// Runs body(load, x) over x = first, first + 2, ... below end: kWidth at a time where they fit,
-// storing lane k at x + 2 k, then one at a time. body returns the value for out[x]. The blended
-// stores rewrite out[x + 2 kWidth - 1] too, so end must lie inside the row (every caller keeps
-// a border).
+// Where the vector steps of EveryOther start over [first, end): kWidth outputs apart, and the
+// last one moved back to end flush with the row's last output (it then recomputes some outputs
+// of the step before, to the same bytes: no pass reads in the row it writes), so that no output
+// of a row wider than one step is left to the slow scalar loop. Returns the count of steps, 0
+// when the row is narrower than one step.
+inline int VectorSteps(int first, int end, int& lastStep) {
+  const int span = end - first;  // outputs at first, first + 2, ... < end
+  if (span < 2 * kWidth - 1) return 0;
+  const int outputs = (span + 1) / 2;
+  lastStep = first + 2 * (outputs - kWidth);
+  return (outputs + kWidth - 1) / kWidth;
+}
+
+// Runs body(load, x) over x = first, first + 2, ... below end, kWidth at a time, storing lane k
+// at x + 2 k; rows narrower than one step one at a time. body returns the value for out[x]. The
+// blended stores rewrite out[x + 2 kWidth - 1] too, so end must lie inside the row (every caller
+// keeps a border).
 template <typename Body>
 void EveryOther(int first, int end, float* out, Body body) {
-  int x = first;
-  for (; x + 2 * kWidth - 2 < end; x += 2 * kWidth) StoreEven(out + x, body(EvenLanesLoad{}, x));
-  for (; x < end; x += 2) out[x] = body(ScalarLoad{}, x);
+  int lastStep = 0;
+  const int steps = VectorSteps(first, end, lastStep);
+  for (int i = 0; i < steps; ++i) {
+    const int x = i + 1 < steps ? first + 2 * kWidth * i : lastStep;
+    StoreEven(out + x, body(EvenLanesLoad{}, x));
+  }
+  if (steps == 0) {
+    for (int x = first; x < end; x += 2) out[x] = body(ScalarLoad{}, x);
+  }
 }
 
 template <typename T>
@@ -81,16 +100,20 @@ struct Pair {
 // done once.
 template <typename Body>
 void EveryOtherPair(int first, int end, float* outA, float* outB, Body body) {
-  int x = first;
-  for (; x + 2 * kWidth - 2 < end; x += 2 * kWidth) {
+  int lastStep = 0;
+  const int steps = VectorSteps(first, end, lastStep);
+  for (int i = 0; i < steps; ++i) {
+    const int x = i + 1 < steps ? first + 2 * kWidth * i : lastStep;
     const Pair<Lanes> v = body(EvenLanesLoad{}, x);
     StoreEven(outA + x, v.a);
     StoreEven(outB + x, v.b);
   }
-  for (; x < end; x += 2) {
-    const Pair<float> v = body(ScalarLoad{}, x);
-    outA[x] = v.a;
-    outB[x] = v.b;
+  if (steps == 0) {
+    for (int x = first; x < end; x += 2) {
+      const Pair<float> v = body(ScalarLoad{}, x);
+      outA[x] = v.a;
+      outB[x] = v.b;
+    }
   }
 }
 
