@@ -91,6 +91,29 @@ void EveryOther(int first, int end, float* out, Body body) {
   }
 }
 
+struct WideLoad {
+  Lanes operator()(const float* p) const { return LoadWide(p); }
+};
+inline void Put(float* p, float v) {
+  *p = v;
+}
+inline void Put(float* p, Lanes v) {
+  StoreWide(p, v);
+}
+
+// Runs body(load, x) for every x in [first, end), kWidth consecutive ones at a time, the last
+// step flush with end (recomputing a few of the step before to the same bytes); rows narrower
+// than one step one at a time. body stores what it computes through Put.
+template <typename Body>
+void Across(int first, int end, Body body) {
+  if (end - first < kWidth) {
+    for (int x = first; x < end; ++x) body(ScalarLoad{}, x);
+    return;
+  }
+  for (int x = first; x < end - kWidth; x += kWidth) body(WideLoad{}, x);
+  body(WideLoad{}, end - kWidth);
+}
+
 template <typename T>
 struct Pair {
   T a, b;
@@ -157,28 +180,24 @@ void DemosaicTileKernel(DemosaicScratch& s, int width, int height,
     const float* c = cfa + y * w1;
     float* v = hpV + y * w1;
     float* h = hpH + y * w1;
-    int x = 3;
-    for (; x + kWidth <= width - 3; x += kWidth) {
+    Across(3, width - 3, [&](auto at, int x) {
       const float* p = c + x;
-      StoreWide(v + x, highPass(LoadWide(p - w3), LoadWide(p - w1), LoadWide(p), LoadWide(p + w1),
-                                LoadWide(p + w3), LoadWide(p - w2), LoadWide(p + w2)));
-      StoreWide(h + x, highPass(LoadWide(p - 3), LoadWide(p - 1), LoadWide(p), LoadWide(p + 1),
-                                LoadWide(p + 3), LoadWide(p - 2), LoadWide(p + 2)));
-    }
-    for (; x < width - 3; ++x) {
-      const float* p = c + x;
-      v[x] = highPass(p[-w3], p[-w1], p[0], p[w1], p[w3], p[-w2], p[w2]);
-      h[x] = highPass(p[-3], p[-1], p[0], p[1], p[3], p[-2], p[2]);
-    }
+      Put(v + x,
+          highPass(at(p - w3), at(p - w1), at(p), at(p + w1), at(p + w3), at(p - w2), at(p + w2)));
+      Put(h + x, highPass(at(p - 3), at(p - 1), at(p), at(p + 1), at(p + 3), at(p - 2), at(p + 2)));
+    });
   }
   // 0: interpolate vertically, 1: horizontally.
   for (int y = 4; y < height - 4; ++y) {
-    for (int x = 4; x < width - 4; ++x) {
-      const std::ptrdiff_t i = y * w1 + x;
-      const float v = Max(kEpsSquared, hpV[i - w1] + hpV[i] + hpV[i + w1]);
-      const float h = Max(kEpsSquared, hpH[i - 1] + hpH[i] + hpH[i + 1]);
-      vh[i] = v / (v + h);
-    }
+    const std::ptrdiff_t row = y * w1;
+    Across(4, width - 4, [&](auto at, int x) {
+      using T = std::remove_const_t<decltype(at(hpV))>;
+      const float* v = hpV + row + x;
+      const float* h = hpH + row + x;
+      const T vSum = Max(Fill<T>(kEpsSquared), at(v - w1) + at(v) + at(v + w1));
+      const T hSum = Max(Fill<T>(kEpsSquared), at(h - 1) + at(h) + at(h + 1));
+      Put(vh + row + x, vSum / (vSum + hSum));
+    });
   }
 
   // Low-pass of the local neighbourhood, the reference the directional estimates are scaled by.
