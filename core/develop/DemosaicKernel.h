@@ -2,16 +2,18 @@
 // anonymous namespace and after the standard headers, first defines for that width:
 //   Lanes, IntLanesOf     float and int vectors of kWidth lanes
 //   LoadWide, StoreWide   kWidth consecutive floats
-//   LoadEven(p)           p[0], p[2], ... p[2 kWidth - 2]
-//   StoreEven(p, v)       v into p[0], p[2], ..., leaving p[1], p[3], ... as they were
-// Every lane gets the operations the scalar code applies, in the same order: all widths give
-// the same bytes.
+//   LoadEven(p)           p[0], p[2], ... p[2 kWidth - 2], in a lane order of its choice
+//   StoreEven(p, v)       v into p[0], p[2], ..., in that order, leaving p[1], p[3], ... as
+//                         they were
+// No operation here moves values between lanes, and every lane gets the operations the scalar
+// code applies, in the same order: all widths give the same bytes.
 
 constexpr float kEps = 1e-5f;
 constexpr float kEpsSquared = 1e-10f;
 
-// Scalar and vector forms of the operations the kernels use: one generic body serves a row's
-// vector loop and its scalar tail, with the same operations in the same order. Written out
+// Scalar and vector forms of the operations the kernels use: one generic body serves the vector
+// steps and the scalar loop of rows narrower than one step, with the same operations in the
+// same order. Written out
 // rather than taken from <algorithm>, so that no shared inline function is compiled here for
 // a wider instruction set.
 inline float Abs(float v) {
