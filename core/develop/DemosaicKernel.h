@@ -244,33 +244,31 @@ void DemosaicTileKernel(DemosaicScratch& s, int width, int height,
 
   // Diagonal high-pass responses (the vertical/horizontal planes are free again) and the
   // diagonal direction: 0 along north-west/south-east, 1 along north-east/south-west. Only red
-  // and blue photosites need them, and their diagonal neighbours are red and blue too.
+  // and blue photosites need them, and their diagonal neighbours are red and blue too; they are
+  // computed at every pixel all the same, as runs of consecutive pixels cost fewer shuffles than
+  // every other one.
   float* hpP = hpV;
   float* hpQ = hpH;
   for (int y = 3; y < height - 3; ++y) {
-    const int first = startAt(3, firstNonGreen(y));
     const std::ptrdiff_t row = y * w1;
     const float* c = cfa + row;
-    EveryOther(first, width - 3, hpP + row, [&](auto at, int x) {
+    Across(3, width - 3, [&](auto at, int x) {
       const float* p = c + x;
-      return highPass(at(p - w3 - 3), at(p - w1 - 1), at(p), at(p + w1 + 1), at(p + w3 + 3),
-                      at(p - w2 - 2), at(p + w2 + 2));
-    });
-    EveryOther(first, width - 3, hpQ + row, [&](auto at, int x) {
-      const float* p = c + x;
-      return highPass(at(p - w3 + 3), at(p - w1 + 1), at(p), at(p + w1 - 1), at(p + w3 - 3),
-                      at(p - w2 + 2), at(p + w2 - 2));
+      Put(hpP + row + x, highPass(at(p - w3 - 3), at(p - w1 - 1), at(p), at(p + w1 + 1),
+                                  at(p + w3 + 3), at(p - w2 - 2), at(p + w2 + 2)));
+      Put(hpQ + row + x, highPass(at(p - w3 + 3), at(p - w1 + 1), at(p), at(p + w1 - 1),
+                                  at(p + w3 - 3), at(p - w2 + 2), at(p + w2 - 2)));
     });
   }
   for (int y = 4; y < height - 4; ++y) {
     const std::ptrdiff_t row = y * w1;
-    EveryOther(startAt(4, firstNonGreen(y)), width - 4, pq + row, [&](auto at, int x) {
-      using T = decltype(at(cfa));
+    Across(4, width - 4, [&](auto at, int x) {
+      using T = std::remove_const_t<decltype(at(cfa))>;
       const float* p = hpP + row + x;
       const float* q = hpQ + row + x;
       const T pSum = Max(Fill<T>(kEpsSquared), at(p - w1 - 1) + at(p) + at(p + w1 + 1));
       const T qSum = Max(Fill<T>(kEpsSquared), at(q - w1 + 1) + at(q) + at(q + w1 - 1));
-      return pSum / (pSum + qSum);
+      Put(pq + row + x, pSum / (pSum + qSum));
     });
   }
 
