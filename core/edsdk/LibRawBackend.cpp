@@ -864,6 +864,9 @@ struct MemoryStreamObject final : SdkObject {
   HugePageBuffer data;
   std::uint64_t capacity = 0;
   std::uint64_t length = 0;  // bytes of developed data
+  EdsProgressCallback progress = nullptr;
+  EdsProgressOption progressOption = kEdsProgressOption_NoReport;
+  EdsVoid* progressContext = nullptr;
 };
 
 EdsError LibRawCode(int code, bool opening, int readError) {
@@ -973,8 +976,9 @@ class ImageObject final : public SdkObject {
     return ::CameraMatrix(*raw_, matrix) ? EDS_ERR_OK : EDS_ERR_PROPERTIES_UNAVAILABLE;
   }
 
-  // Develops the whole picture at width x height into out (width * height * 6 bytes).
-  EdsError Develop(int width, int height, std::uint16_t* out) {
+  // Develops the whole picture at width x height into out (width * height * 6 bytes). rowsDone:
+  // see DevelopBayer.
+  EdsError Develop(int width, int height, std::uint16_t* out, const RowsDone& rowsDone) {
     if (const EdsError error = EnsureOpen()) return error;
     // Whatever happens next leaves LibRaw spent (recycled after success, and after most
     // failures); another develop starts from a fresh open.
@@ -1000,7 +1004,7 @@ class ImageObject final : public SdkObject {
         ApplyColourSettings(*raw_, colour_, frame);
         const TransferTable* curve = OutputCurve(colorSpace());
         DevelopTimes times;
-        DevelopBayer(frame, out, width, height, curve, slot.threads(), &times);
+        DevelopBayer(frame, out, width, height, curve, slot.threads(), &times, rowsDone);
         raw_->recycle();
         ReleaseMosaic();
         if (ProfilingOn()) {
@@ -1381,13 +1385,41 @@ EdsError LibRawBackend::GetImage(EdsImageRef imageRef, EdsImageSource source,
   const std::uint64_t bytes =
       static_cast<std::uint64_t>(destSize.width) * static_cast<std::uint64_t>(destSize.height) * 6;
   if (bytes > stream->capacity) return EDS_ERR_INVALID_PARAMETER;
+  // Percent of the stream final so far; the develop reports whole rows from the top.
+  EdsUInt32 reported = 0;
+  const auto report = [&](EdsUInt32 percent) {
+    if (percent <= reported) return;
+    reported = percent;
+    EdsBool cancel = 0;
+    stream->progress(percent, stream->progressContext, &cancel);
+  };
+  RowsDone rowsDone;
+  if (stream->progress != nullptr && stream->progressOption == kEdsProgressOption_Periodically) {
+    rowsDone = [&report, height = destSize.height](int rows) {
+      report(static_cast<EdsUInt32>(std::int64_t{rows} * 100 / height));
+    };
+  }
   return Guarded([&] {
     stream->length = 0;
-    const EdsError error = image->Develop(destSize.width, destSize.height,
-                                          static_cast<std::uint16_t*>(stream->data.data()));
+    const EdsError error =
+        image->Develop(destSize.width, destSize.height,
+                       static_cast<std::uint16_t*>(stream->data.data()), rowsDone);
+    if (error == EDS_ERR_OK && stream->progress != nullptr) report(100);
     if (error == EDS_ERR_OK) stream->length = bytes;
     return error;
   });
+}
+
+EdsError LibRawBackend::SetProgressCallback(EdsBaseRef ref, EdsProgressCallback callback,
+                                            EdsProgressOption option, EdsVoid* context) {
+  const auto stream = registry_->Find<MemoryStreamObject>(ref, Kind::MemoryStream);
+  if (!stream) return EDS_ERR_NOT_SUPPORTED;
+  std::lock_guard lock(stream->mutex);
+  const bool report = callback != nullptr && option != kEdsProgressOption_NoReport;
+  stream->progress = report ? callback : nullptr;
+  stream->progressOption = report ? option : kEdsProgressOption_NoReport;
+  stream->progressContext = report ? context : nullptr;
+  return EDS_ERR_OK;
 }
 
 EdsError LibRawBackend::GetPointer(EdsStreamRef ref, void** outPointer) {
