@@ -19,61 +19,6 @@ double Lanczos3(double x) {
   return kLobes * std::sin(px) * std::sin(px / kLobes) / (px * px);
 }
 
-// For every target position along one axis: the first source index and the normalised weights
-// of the source samples that contribute to it.
-struct AxisFilter {
-  std::vector<int> first;
-  std::vector<int> count;
-  std::vector<float> weights;  // count[i] weights of target i start at i * stride
-  int stride = 0;
-};
-
-AxisFilter MakeAxisFilter(int sourceSize, int targetSize) {
-  const double scale = static_cast<double>(sourceSize) / targetSize;
-  const double widen = std::max(1.0, scale);
-  const double support = kLobes * widen;
-
-  AxisFilter filter;
-  filter.stride = static_cast<int>(std::ceil(2 * support)) + 2;
-  filter.first.resize(targetSize);
-  filter.count.resize(targetSize);
-  filter.weights.assign(static_cast<std::size_t>(targetSize) * filter.stride, 0.0f);
-
-  std::vector<double> w(filter.stride);
-  for (int i = 0; i < targetSize; ++i) {
-    // Pixel centres sit at half-integers, so both edges of the picture line up exactly.
-    const double centre = (i + 0.5) * scale;
-    int lo = std::max(0, static_cast<int>(std::floor(centre - support - 0.5)));
-    int hi = std::min(sourceSize - 1, static_cast<int>(std::ceil(centre + support - 0.5)));
-    double sum = 0;
-    for (int j = lo; j <= hi; ++j) {
-      w[j - lo] = Lanczos3((j + 0.5 - centre) / widen);
-      sum += w[j - lo];
-    }
-    // Drop the vanishing ends (an unscaled axis keeps exactly one tap).
-    int begin = 0, end = hi - lo + 1;
-    while (begin < end - 1 && std::abs(w[begin]) < 1e-7 * sum) ++begin;
-    while (end - 1 > begin && std::abs(w[end - 1]) < 1e-7 * sum) --end;
-    sum = 0;
-    for (int k = begin; k < end; ++k) sum += w[k];
-    filter.first[i] = lo + begin;
-    filter.count[i] = end - begin;
-    float* out = &filter.weights[static_cast<std::size_t>(i) * filter.stride];
-    for (int k = begin; k < end; ++k) out[k - begin] = static_cast<float>(w[k] / sum);
-  }
-  return filter;
-}
-
-int MaxCount(const AxisFilter& filter) {
-  return *std::max_element(filter.count.begin(), filter.count.end());
-}
-
-inline std::uint16_t Quantise(float value, const TransferTable* curve) {
-  const float clamped = std::clamp(value, 0.0f, 65535.0f);
-  const auto sample = static_cast<std::uint16_t>(clamped + 0.5f);
-  return curve ? (*curve)[sample] : sample;
-}
-
 // Target rows [firstRow, endRow).
 void ResampleRows(const Rgb16Source& source, const Rgb16Target& target, const TransferTable* curve,
                   const AxisFilter& across, const AxisFilter& down, int firstRow, int endRow) {
@@ -84,7 +29,7 @@ void ResampleRows(const Rgb16Source& source, const Rgb16Target& target, const Tr
   const int c2 = source.channel[2];
 
   // Source rows filtered across, kept in a ring as long as some target row still needs them.
-  const int ringRows = MaxCount(down);
+  const int ringRows = down.maxCount();
   std::vector<float> ring(ringRows * rowFloats);
   std::vector<int> ringHolds(ringRows, -1);
   // One source row as R, G, B and a spare lane per pixel, so that a tap is one multiply-add
@@ -136,6 +81,42 @@ void ResampleRows(const Rgb16Source& source, const Rgb16Target& target, const Tr
 }
 
 }  // namespace
+
+AxisFilter MakeAxisFilter(int sourceSize, int targetSize) {
+  const double scale = static_cast<double>(sourceSize) / targetSize;
+  const double widen = std::max(1.0, scale);
+  const double support = kLobes * widen;
+
+  AxisFilter filter;
+  filter.stride = static_cast<int>(std::ceil(2 * support)) + 2;
+  filter.first.resize(targetSize);
+  filter.count.resize(targetSize);
+  filter.weights.assign(static_cast<std::size_t>(targetSize) * filter.stride, 0.0f);
+
+  std::vector<double> w(filter.stride);
+  for (int i = 0; i < targetSize; ++i) {
+    // Pixel centres sit at half-integers, so both edges of the picture line up exactly.
+    const double centre = (i + 0.5) * scale;
+    int lo = std::max(0, static_cast<int>(std::floor(centre - support - 0.5)));
+    int hi = std::min(sourceSize - 1, static_cast<int>(std::ceil(centre + support - 0.5)));
+    double sum = 0;
+    for (int j = lo; j <= hi; ++j) {
+      w[j - lo] = Lanczos3((j + 0.5 - centre) / widen);
+      sum += w[j - lo];
+    }
+    // Drop the vanishing ends (an unscaled axis keeps exactly one tap).
+    int begin = 0, end = hi - lo + 1;
+    while (begin < end - 1 && std::abs(w[begin]) < 1e-7 * sum) ++begin;
+    while (end - 1 > begin && std::abs(w[end - 1]) < 1e-7 * sum) --end;
+    sum = 0;
+    for (int k = begin; k < end; ++k) sum += w[k];
+    filter.first[i] = lo + begin;
+    filter.count[i] = end - begin;
+    float* out = &filter.weights[static_cast<std::size_t>(i) * filter.stride];
+    for (int k = begin; k < end; ++k) out[k - begin] = static_cast<float>(w[k] / sum);
+  }
+  return filter;
+}
 
 Rgb16Target FlippedTarget(std::uint16_t* buffer, int width, int height, int flip) {
   Rgb16Target target;

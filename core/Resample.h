@@ -47,6 +47,29 @@ void CopyRgb16(const Rgb16Source& source, const Rgb16Target& target, const Trans
 template <typename Work>
 void SplitAcrossThreads(int count, int threads, Work&& work);
 
+// The filter ResampleRgb16 applies along one axis: for every target position the first source
+// index and the normalised weights of the source samples that contribute to it.
+struct AxisFilter {
+  std::vector<int> first;
+  std::vector<int> count;
+  std::vector<float> weights;  // count[i] weights of target i start at i * stride
+  int stride = 0;
+
+  const float* weightsOf(int i) const {
+    return weights.data() + static_cast<std::ptrdiff_t>(i) * stride;
+  }
+  int maxCount() const { return *std::max_element(count.begin(), count.end()); }
+};
+AxisFilter MakeAxisFilter(int sourceSize, int targetSize);
+
+// A filtered value as a 16-bit sample: clamped to 0..65535, rounded, then through curve when
+// one is given.
+inline std::uint16_t Quantise(float value, const TransferTable* curve) {
+  const float clamped = std::clamp(value, 0.0f, 65535.0f);
+  const auto sample = static_cast<std::uint16_t>(clamped + 0.5f);
+  return curve ? (*curve)[sample] : sample;
+}
+
 // Scales the whole source to exactly the target's size, each axis on its own (the aspect ratio
 // is not kept, nothing is cropped). Lanczos-3, widened by the reduction factor when shrinking so
 // that detail finer than the target's pixels is filtered out instead of aliasing. The filter

@@ -11,6 +11,7 @@
 #include "Demosaic.h"
 #include "Exception.h"
 #include "HugePageBuffer.h"
+#include "ReducedDevelop.h"
 
 namespace {
 
@@ -128,6 +129,14 @@ void DevelopBayer(const RawFrame& frame, std::uint16_t* out, int width, int heig
                   const RowsDone& rowsDone) {
   CheckFrame(frame);
   const auto start = std::chrono::steady_clock::now();
+  const int targetWidth = (frame.flip & 4) ? height : width;
+  const int targetHeight = (frame.flip & 4) ? width : height;
+  if (ReducedDevelopFits(frame, targetWidth, targetHeight)) {
+    DevelopReduced(frame, FlippedTarget(out, targetWidth, targetHeight, frame.flip), curve,
+                   threads);
+    if (times != nullptr) times->tiles = MillisecondsSince(start);
+    return;
+  }
   if (width == frame.outputWidth() && height == frame.outputHeight()) {
     DevelopTiles(frame, FlippedTarget(out, frame.width, frame.height, frame.flip), curve, threads,
                  kTileSide, frame.flip == 0 ? rowsDone : RowsDone());
@@ -154,8 +163,6 @@ void DevelopBayer(const RawFrame& frame, std::uint16_t* out, int width, int heig
   source.height = frame.height;
   source.pixelStep = 3;
   source.rowStep = 3 * std::ptrdiff_t{frame.width};
-  const int targetWidth = (frame.flip & 4) ? height : width;
-  const int targetHeight = (frame.flip & 4) ? width : height;
   ResampleRgb16(source, FlippedTarget(out, targetWidth, targetHeight, frame.flip), curve, threads);
   if (times != nullptr) times->resample = MillisecondsSince(scaled);
 }

@@ -17,9 +17,11 @@
 #include <vector>
 
 #include "RawToDpx.h"
+#include "Resample.h"
 #include "TestPaths.h"
 #include "TransferCurve.h"
 #include "develop/RawFrame.h"
+#include "develop/ReducedDevelop.h"
 #include "develop/TileScheduler.h"
 #include "edsdk/EDSDKErrors.h"
 #include "edsdk/LibRawBackend.h"
@@ -72,6 +74,8 @@ struct FlatCase {
   const char* model;
   const char* orientation;
   std::uint8_t colorSpace;
+  int width = 0;  // a resize to width x height (after the turn), else full size
+  int height = 0;
 };
 
 void PrintTo(const FlatCase& c, std::ostream* os) {
@@ -82,10 +86,15 @@ class FlatFieldTest : public ::testing::TestWithParam<FlatCase> {};
 
 INSTANTIATE_TEST_SUITE_P(
     Bodies, FlatFieldTest,
-    ::testing::Values(FlatCase{"Eos350dRec709", "350d", "1", kColorSpaceRec709},
-                      FlatCase{"Eos350dLinear", "350d", "1", kColorSpaceLinear},
-                      FlatCase{"Eos600dTurnedLeftRec709", "600d", "8", kColorSpaceRec709},
-                      FlatCase{"Eos5d3UpsideDownLinear", "5d3", "3", kColorSpaceLinear}),
+    ::testing::Values(
+        FlatCase{"Eos350dRec709", "350d", "1", kColorSpaceRec709},
+        FlatCase{"Eos350dLinear", "350d", "1", kColorSpaceLinear},
+        FlatCase{"Eos600dTurnedLeftRec709", "600d", "8", kColorSpaceRec709},
+        FlatCase{"Eos5d3UpsideDownLinear", "5d3", "3", kColorSpaceLinear},
+        // Reduced outputs (half the picture or less) take their own develop.
+        FlatCase{"Eos600dReducedRec709", "600d", "1", kColorSpaceRec709, 640, 360},
+        FlatCase{"Eos5d3TurnedRightReducedLinear", "5d3", "6", kColorSpaceLinear, 1000, 1000},
+        FlatCase{"Eos350dExactlyHalfRec709", "350d", "1", kColorSpaceRec709, 1737, 1157}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_P(FlatFieldTest, OwnPathEqualsLibRawWithinTwoCodes) {
@@ -100,6 +109,11 @@ TEST_P(FlatFieldTest, OwnPathEqualsLibRawWithinTwoCodes) {
 
   TConvertOptions own;
   own.ColorSpace = GetParam().colorSpace;
+  if (GetParam().width > 0) {
+    own.Resize = true;
+    own.Width = GetParam().width;
+    own.Height = GetParam().height;
+  }
   TConvertOptions reference = own;
   reference.Demosaic = kDemosaicAhd;
   ASSERT_TRUE(UsesOwnDevelopPath(raw.string(), own));
@@ -381,6 +395,103 @@ TEST(DevelopBayerTest, TurnedPictureReportsNoRows) {
   DevelopBayer(mosaic.frame, out.data(), 211, 301, &Rec709Table(), 2, nullptr,
                [&](int) { ++calls; });
   EXPECT_EQ(calls, 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reduced outputs: developed in strips and scaled as the rows come, never holding the picture at
+// full size, and still exactly the full develop scaled in linear light.
+
+struct ReducedCase {
+  const char* name;
+  int pictureWidth;  // before the turn
+  int pictureHeight;
+  int flip;
+  int width;  // output size, after the turn
+  int height;
+  int threads;
+  bool curve;
+  double exposure;
+  bool reconstruct;
+};
+
+void PrintTo(const ReducedCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ReducedDevelopTest : public ::testing::TestWithParam<ReducedCase> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, ReducedDevelopTest,
+    ::testing::Values(
+        ReducedCase{"ExactlyHalfOneThread", 301, 211, 0, 150, 105, 1, true, 1, false},
+        ReducedCase{"ExactlyHalfTwoThreads", 301, 211, 0, 150, 105, 2, true, 1, false},
+        ReducedCase{"NotSixteenByNineThreeThreads", 301, 211, 0, 100, 100, 3, false, 1, false},
+        ReducedCase{"UpsideDown", 301, 211, 3, 71, 40, 2, true, 1, false},
+        ReducedCase{"TurnedLeftTwoThreads", 301, 211, 5, 105, 150, 2, false, 1, false},
+        ReducedCase{"TurnedRightThreeThreads", 301, 211, 6, 33, 97, 3, true, 1, false},
+        ReducedCase{"MoreThreadsThanRows", 301, 211, 0, 9, 2, 7, true, 1, false},
+        ReducedCase{"ExposedUpClipped", 301, 211, 0, 80, 60, 2, false, 2.5, false},
+        ReducedCase{"ExposedUpReconstructed", 301, 211, 5, 60, 80, 3, true, 2.5, true},
+        // Smaller than one strip tile (mirrored all round); narrower than one tile and three
+        // strips tall.
+        ReducedCase{"TinyPicture", 7, 5, 0, 3, 2, 2, true, 1, false},
+        ReducedCase{"NarrowTallPicture", 41, 260, 6, 120, 20, 2, false, 1, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The reference is the path every size took before: the whole picture developed into a linear
+// buffer, then ResampleRgb16 with the curve after scaling. Equal bytes for every thread count,
+// turn, exposure and highlight mode.
+TEST_P(ReducedDevelopTest, EqualsTheFullDevelopScaled) {
+  const ReducedCase& c = GetParam();
+  SyntheticMosaic mosaic(c.pictureWidth, c.pictureHeight, c.flip);
+  RawFrame& frame = mosaic.frame;
+  frame.exposure = c.exposure;
+  frame.reconstructHighlights = c.reconstruct;
+  const TransferTable* curve = c.curve ? &Rec709Table() : nullptr;
+  const int pictureWidth = (c.flip & 4) ? c.height : c.width;
+  const int pictureHeight = (c.flip & 4) ? c.width : c.height;
+  ASSERT_TRUE(ReducedDevelopFits(frame, pictureWidth, pictureHeight));
+
+  std::vector<std::uint16_t> full(std::size_t{3} * frame.width * frame.height);
+  DevelopTiles(frame, FlippedTarget(full.data(), frame.width, frame.height, 0), nullptr, 1);
+  Rgb16Source source;
+  source.origin = full.data();
+  source.width = frame.width;
+  source.height = frame.height;
+  source.rowStep = 3 * std::ptrdiff_t{frame.width};
+  std::vector<std::uint16_t> expected(std::size_t{3} * c.width * c.height);
+  ResampleRgb16(source, FlippedTarget(expected.data(), pictureWidth, pictureHeight, c.flip), curve);
+
+  std::vector<std::uint16_t> got(expected.size());
+  DevelopBayer(frame, got.data(), c.width, c.height, curve, c.threads);
+  std::size_t differing = 0;
+  for (std::size_t i = 0; i < got.size(); ++i) differing += got[i] != expected[i];
+  EXPECT_EQ(differing, 0u);
+}
+
+// Light above the white level in every photosite comes out neutral and at the output's clip,
+// whatever the white balance: the clip holds on the reduced path too.
+TEST(ReducedDevelopTest, ClippedLightStaysNeutral) {
+  SyntheticMosaic mosaic(120, 80, 0);
+  std::fill(mosaic.data.begin(), mosaic.data.end(), std::uint16_t{16000});
+  for (const double exposure : {1.0, 0.5}) {
+    SCOPED_TRACE(exposure);
+    mosaic.frame.exposure = exposure;
+    std::vector<std::uint16_t> out(std::size_t{3} * 30 * 20);
+    DevelopBayer(mosaic.frame, out.data(), 30, 20, nullptr, 2);
+    const int clip = static_cast<int>(65535 * exposure);
+    for (std::size_t i = 0; i < out.size(); ++i) ASSERT_NEAR(out[i], clip, 1) << i;
+  }
+}
+
+// Only outputs of at most half the picture in both axes take the reduced develop.
+TEST(ReducedDevelopTest, FitsOnlyHalfOrLess) {
+  const SyntheticMosaic mosaic(301, 211, 0);
+  EXPECT_TRUE(ReducedDevelopFits(mosaic.frame, 150, 105));
+  EXPECT_TRUE(ReducedDevelopFits(mosaic.frame, 1, 1));
+  EXPECT_FALSE(ReducedDevelopFits(mosaic.frame, 151, 105));
+  EXPECT_FALSE(ReducedDevelopFits(mosaic.frame, 150, 106));
+  EXPECT_FALSE(ReducedDevelopFits(mosaic.frame, 0, 10));
 }
 
 // A record that cannot describe a picture is refused with a message, not read out of bounds.
