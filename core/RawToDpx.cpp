@@ -258,8 +258,9 @@ void DevelopRaw(const std::string& rawPath, TConvertOptions options, Sink& sink)
   if (EdsSetProgressCallback(objects.memoryStream.get(), &OnStreamProgress,
                              kEdsProgressOption_Periodically, &progress) == EDS_ERR_OK) {
     EdsGetPointer(objects.memoryStream.get(), &target);
-    if (target != nullptr)
+    if (target != nullptr) {
       progress.ready = sink.Begin(dest.width, dest.height, target, bufferBytes);
+    }
   }
   CheckEdsError(EdsGetImage(objects.image.get(), kEdsImageSrc_RAWFullView,
                             kEdsTargetImageType_RGB16, sourceRect, dest,

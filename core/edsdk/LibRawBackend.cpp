@@ -812,10 +812,11 @@ bool DecodeWithOwnDecoder(LibRaw& raw, const InputFile& file, HugePageBuffer& mo
     fileBytes = {static_cast<std::byte*>(fileBuffer.buffer.data()), fileSize};
   }
   std::optional<PageWarmer> warmer;
-  if (warm)
+  if (warm) {
     warmer.emplace(std::vector{
         std::span(static_cast<std::byte*>(mosaic.data()), samples * sizeof(std::uint16_t)),
         output});
+  }
   const std::size_t length = ReadWholeFile(file, fileBytes);
   const std::optional<Cr2Image> image =
       Cr2Image::Parse({reinterpret_cast<const std::uint8_t*>(fileBytes.data()), length});
