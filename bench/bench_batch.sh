@@ -8,22 +8,27 @@
 # Peers run two at a time (xargs -P 2), as a user would on this 2-core machine. Prints wall
 # times and ratios; the machine is shared and noisy, so read the ratios.
 #
-#   bench/bench_batch.sh [-f FRAMES] [-r RAW2DPX] FILE...
+#   bench/bench_batch.sh [-f FRAMES] [-r RAW2DPX] [-n ROUNDS] FILE...
 #
-# The FILEs are copied round-robin into FRAMES distinct names (default 16).
+# The FILEs are copied round-robin into FRAMES distinct names (default 16). With -n, only the
+# headline runs (raw2dpx --jobs 2, dcraw|convert two at a time, raw2dpx --jobs 2 --demosaic
+# ahd) are timed, one after the other in each of ROUNDS rounds, and the medians compared: on a
+# shared machine whose load changes by the minute that keeps the ratios side by side.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 frames=16
 raw2dpx="$here/../build/cli/raw2dpx"
-while getopts "f:r:" opt; do
+rounds=0
+while getopts "f:r:n:" opt; do
   case $opt in
     f) frames=$OPTARG ;;
     r) raw2dpx=$OPTARG ;;
-    *) sed -n '2,14p' "$0"; exit 2 ;;
+    n) rounds=$OPTARG ;;
+    *) sed -n '2,17p' "$0"; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
-[ $# -gt 0 ] || { sed -n '2,14p' "$0"; exit 2; }
+[ $# -gt 0 ] || { sed -n '2,17p' "$0"; exit 2; }
 [ -x "$raw2dpx" ] || { echo "missing $raw2dpx (build it first)" >&2; exit 2; }
 
 tmp="$(mktemp -d)"
@@ -70,6 +75,28 @@ peer_dcraw_convert_resize() {
 
 printf "cores: %s   frames: %s (%s MP in all)   load before: %s\n\n" "$(nproc)" "$frames" "$mp" \
   "$(cut -d' ' -f1-3 /proc/loadavg)"
+if [ "$rounds" -gt 0 ]; then
+  for ((r = 0; r < rounds; r++)); do
+    timed "raw2dpx --jobs 2" "$raw2dpx" --jobs 2 --overwrite always "$tmp/in" -o "$tmp/out"
+    timed "dcraw|convert x2" peer_dcraw_convert
+    timed "raw2dpx --jobs 2 --demosaic ahd" "$raw2dpx" --jobs 2 --demosaic ahd --overwrite always "$tmp/in" -o "$tmp/out"
+  done | tee "$tmp/times"
+  echo
+  awk '
+    { label = $0; sub(/ [0-9.]+$/, "", label); v[label, ++n[label]] = $NF }
+    function median(l,   i, j, t, a, k) {
+      k = n[l]; for (i = 1; i <= k; i++) a[i] = v[l, i]
+      for (i = 1; i <= k; i++) for (j = i + 1; j <= k; j++) if (a[j] < a[i]) { t = a[i]; a[i] = a[j]; a[j] = t }
+      return a[int((k + 1) / 2)]
+    }
+    END {
+      o = median("raw2dpx --jobs 2"); d = median("dcraw|convert x2"); a = median("raw2dpx --jobs 2 --demosaic ahd")
+      printf "medians of %d rounds: raw2dpx --jobs 2 %.2f s, dcraw|convert x2 %.2f s, --demosaic ahd %.2f s\n", n["raw2dpx --jobs 2"], o, d, a
+      printf "dcraw|convert x2 / raw2dpx:           %.2f\n", d / o
+      printf "raw2dpx --demosaic ahd / raw2dpx:     %.2f\n", a / o
+    }' "$tmp/times"
+  exit 0
+fi
 {
   timed "raw2dpx --jobs 1" "$raw2dpx" --jobs 1 --overwrite always "$tmp/in" -o "$tmp/out"
   timed "raw2dpx --jobs 1 (1 thread)" env OMP_NUM_THREADS=1 "$raw2dpx" --jobs 1 --overwrite always "$tmp/in" -o "$tmp/out"

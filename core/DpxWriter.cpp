@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <system_error>
+#include <utility>
 
 #include "DpxHeader.h"
 #include "PendingFile.h"
@@ -137,23 +139,115 @@ void AddFrameInfo(Header& h, const TFrameInfo& frame, const std::string& creatio
 
 }  // namespace dpx
 
-void WriteDpxFile(const std::string& outPath, std::int32_t width, std::int32_t height,
-                  TConvertOptions options, const void* pixels, std::int32_t byteCount,
-                  const TFrameInfo* frame) {
-  const dpx::ElementCodes codes = dpx::ElementCodesFor(options.ColorSpace);
+namespace {
+
+// Pixels go to the file in steps that end on this file offset boundary: large enough that the
+// disk works at its pace, aligned for direct I/O whatever block size the file system asks.
+constexpr std::uint64_t kWriteStep = std::uint64_t{4} << 20;
+
+}  // namespace
+
+DpxFileWriter::DpxFileWriter(std::string outPath, std::int32_t width, std::int32_t height,
+                             TConvertOptions options, const void* pixels, std::int32_t byteCount,
+                             const TFrameInfo* frame)
+    : outPath_(std::move(outPath)),
+      width_(width),
+      height_(height),
+      options_(options),
+      pixels_(static_cast<const char*>(pixels)),
+      pixelBytes_(0),
+      frame_(frame) {
   // A negative count is a caller's fault; a header-only file would pass for a written picture.
-  if (byteCount < 0) ThrowFileError("Cannot write file", outPath, EINVAL);
-  const auto pixelBytes = static_cast<std::uint32_t>(byteCount);
-  dpx::Header header = dpx::MakeHeader(width, height, codes.transfer, pixelBytes);
+  if (byteCount < 0) ThrowFileError("Cannot write file", outPath_, EINVAL);
+  pixelBytes_ = static_cast<std::uint64_t>(byteCount);
+  try {
+    thread_ = std::thread([this] { WriteInBackground(); });
+  } catch (const std::system_error&) {
+    // No thread to spare: Finish writes everything.
+  }
+}
+
+DpxFileWriter::~DpxFileWriter() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void DpxFileWriter::PixelsReady(std::uint64_t bytes) {
+  {
+    std::lock_guard lock(mutex_);
+    ready_ = std::min(std::max(ready_, bytes), pixelBytes_);
+  }
+  changed_.notify_all();
+}
+
+void DpxFileWriter::WriteInBackground() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    // The end of the whole steps that are ready, as a pixel offset.
+    const auto stepEnd = [&] {
+      const std::uint64_t fileEnd = (dpx::kHeaderSize + ready_) / kWriteStep * kWriteStep;
+      return fileEnd > dpx::kHeaderSize ? fileEnd - dpx::kHeaderSize : 0;
+    };
+    changed_.wait(lock, [&] { return stopping_ || finishing_ || stepEnd() > written_; });
+    if (stopping_ || error_) return;
+    const std::uint64_t from = written_;
+    const std::uint64_t to = finishing_ ? pixelBytes_ : stepEnd();
+    if (from >= to) return;  // finishing with everything written
+    lock.unlock();
+    try {
+      WritePixels(from, to);
+    } catch (...) {
+      lock.lock();
+      error_ = std::current_exception();
+      return;
+    }
+    lock.lock();
+    written_ = to;
+  }
+}
+
+void DpxFileWriter::WritePixels(std::uint64_t from, std::uint64_t to) {
+  if (!file_) {
+    file_ = std::make_unique<PendingFile>(outPath_);
+    file_->Reserve(dpx::kHeaderSize + pixelBytes_);
+  }
+  if (to > from) {
+    file_->WriteAtUncached(dpx::kHeaderSize + from, pixels_ + from,
+                           static_cast<std::size_t>(to - from));
+  }
+}
+
+void DpxFileWriter::Finish() {
+  {
+    std::lock_guard lock(mutex_);
+    ready_ = pixelBytes_;
+    finishing_ = true;
+  }
+  changed_.notify_all();
+  if (thread_.joinable()) thread_.join();
+  if (error_) std::rethrow_exception(error_);
+  WritePixels(written_, pixelBytes_);
+  written_ = pixelBytes_;
+
+  const dpx::ElementCodes codes = dpx::ElementCodesFor(options_.ColorSpace);
+  dpx::Header header =
+      dpx::MakeHeader(width_, height_, codes.transfer, static_cast<std::uint32_t>(pixelBytes_));
   if (codes.description != nullptr) {
     header[dpx::kOffColorimetric] = codes.colorimetric;
     dpx::PutText(header, dpx::kOffElementDescription, 32, codes.description);
   }
-  if (frame != nullptr) dpx::AddFrameInfo(header, *frame, CurrentDateTimeText());
+  if (frame_ != nullptr) dpx::AddFrameInfo(header, *frame_, CurrentDateTimeText());
+  file_->WriteAt(0, header.data(), header.size());
+  file_->Commit();
+}
 
-  PendingFile file(outPath);
-  file.Reserve(header.size() + std::uint64_t{pixelBytes});
-  iovec pieces[2] = {{header.data(), header.size()}, {const_cast<void*>(pixels), pixelBytes}};
-  file.WriteAll(pieces, pixelBytes > 0 ? 2 : 1);
-  file.Commit();
+void WriteDpxFile(const std::string& outPath, std::int32_t width, std::int32_t height,
+                  TConvertOptions options, const void* pixels, std::int32_t byteCount,
+                  const TFrameInfo* frame) {
+  DpxFileWriter writer(outPath, width, height, options, pixels, byteCount, frame);
+  writer.Finish();
 }

@@ -128,6 +128,65 @@ void PendingFile::WriteAt(std::uint64_t offset, const void* data, std::size_t si
   }
 }
 
+void PendingFile::WriteAtUncached(std::uint64_t offset, const void* data, std::size_t size) {
+  if (!directAsked_) {
+    directAsked_ = true;
+    struct statx info {};
+    if (::statx(fd_, "", AT_EMPTY_PATH, STATX_DIOALIGN, &info) == 0 &&
+        (info.stx_mask & STATX_DIOALIGN) != 0 && info.stx_dio_offset_align != 0 &&
+        info.stx_dio_mem_align != 0) {
+      directOffsetAlign_ = info.stx_dio_offset_align;
+      directMemoryAlign_ = info.stx_dio_mem_align;
+    }
+  }
+  const char* bytes = static_cast<const char*>(data);
+  if (directOffsetAlign_ != 0) {
+    const std::uint64_t align = directOffsetAlign_;
+    const std::size_t head = static_cast<std::size_t>((align - offset % align) % align);
+    const std::size_t middle =
+        size > head ? static_cast<std::size_t>((size - head) / align * align) : 0;
+    if (middle > 0 && reinterpret_cast<std::uintptr_t>(bytes + head) % directMemoryAlign_ == 0) {
+      WriteAt(offset, bytes, head);
+      if (WriteDirect(offset + head, bytes + head, middle)) {
+        WriteAt(offset + head + middle, bytes + head + middle, size - head - middle);
+        return;
+      }
+    }
+  }
+  WriteAt(offset, bytes, size);
+}
+
+bool PendingFile::WriteDirect(std::uint64_t offset, const char* data, std::size_t size) {
+  const int flags = ::fcntl(fd_, F_GETFL);
+  if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_DIRECT) != 0) {
+    directOffsetAlign_ = 0;
+    return false;
+  }
+  std::size_t done = 0;
+  int error = 0;
+  while (done < size) {
+    const ssize_t written =
+        ::pwrite(fd_, data + done, size - done, static_cast<off_t>(offset + done));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      error = written < 0 ? errno : ENOSPC;
+      break;
+    }
+    done += static_cast<std::size_t>(written);
+    // A short direct write can end off the alignment; the rest then goes the ordinary way.
+    if (done % directOffsetAlign_ != 0) break;
+  }
+  ::fcntl(fd_, F_SETFL, flags);
+  if (error == EINVAL) {
+    // Refused after all (alignment rules stricter than reported): nothing of it was written.
+    directOffsetAlign_ = 0;
+  } else if (error != 0) {
+    ThrowFileError("Cannot write file", target_, error);
+  }
+  if (done < size) WriteAt(offset + done, data + done, size - done);
+  return true;
+}
+
 void PendingFile::Commit() {
   if (::fdatasync(fd_) != 0) ThrowFileError("Cannot write file", target_, errno);
   KeepAccessOfReplacedFile();

@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <limits>
+#include <optional>
 
 #include "develop/ColourSpaces.h"
 #include "edsdk/EDSDKApi.h"
@@ -193,10 +195,29 @@ bool UsesOwnDevelopPath(const std::string& rawPath, TConvertOptions options) {
 
 namespace {
 
-// Develops rawPath as options say and hands the developed 16-bit RGB buffer to write, while
-// the SDK objects that own it are still alive.
-template <typename Write>
-void DevelopRaw(const std::string& rawPath, TConvertOptions options, Write write) {
+// Tells a stream's reader how many of its bytes are final while the SDK fills it.
+struct StreamProgress {
+  std::function<void(std::uint64_t bytes)> ready;
+  std::uint64_t rowBytes = 0;
+  std::int32_t height = 0;
+};
+
+EdsError OnStreamProgress(EdsUInt32 percent, EdsVoid* context, EdsBool* /*cancel*/) {
+  const auto* progress = static_cast<const StreamProgress*>(context);
+  if (!progress->ready) return EDS_ERR_OK;
+  const std::uint64_t rows = std::uint64_t{percent} * std::uint64_t(progress->height) / 100;
+  progress->ready(rows * progress->rowBytes);
+  return EDS_ERR_OK;
+}
+
+// Develops rawPath as options say into a 16-bit RGB buffer. sink.Begin(width, height, pixels,
+// bytes) learns where the picture goes before it develops and returns what should hear, while
+// it develops, how many bytes from the start are final (or an empty function); sink.End(width,
+// height, pixels, bytes) gets the developed picture while the SDK objects that own it are alive.
+// sink.Abandon() is called when the develop fails after Begin: the sink lets go of the picture
+// before its memory goes back to the SDK.
+template <typename Sink>
+void DevelopRaw(const std::string& rawPath, TConvertOptions options, Sink& sink) {
   ConversionObjects objects;
   OpenRawImage(rawPath, objects);
   ChooseDevelopPath(objects.image.get(), options);
@@ -221,6 +242,26 @@ void DevelopRaw(const std::string& rawPath, TConvertOptions options, Write write
 
   CheckEdsError(
       EdsCreateMemoryStream(static_cast<EdsUInt64>(bufferBytes), objects.memoryStream.out()));
+  struct AbandonUnlessEnded {
+    Sink& sink;
+    bool ended = false;
+    ~AbandonUnlessEnded() {
+      if (!ended) sink.Abandon();
+    }
+  } guard{sink};
+  // Where the backend reports progress, the sink may use the rows that are final while the rest
+  // develops; elsewhere it gets the picture once it is done.
+  StreamProgress progress;
+  progress.rowBytes = std::uint64_t(dest.width) * 6;
+  progress.height = dest.height;
+  void* target = nullptr;
+  if (EdsSetProgressCallback(objects.memoryStream.get(), &OnStreamProgress,
+                             kEdsProgressOption_Periodically, &progress) == EDS_ERR_OK) {
+    EdsGetPointer(objects.memoryStream.get(), &target);
+    if (target != nullptr) {
+      progress.ready = sink.Begin(dest.width, dest.height, target, bufferBytes);
+    }
+  }
   CheckEdsError(EdsGetImage(objects.image.get(), kEdsImageSrc_RAWFullView,
                             kEdsTargetImageType_RGB16, sourceRect, dest,
                             objects.memoryStream.get()));
@@ -231,10 +272,12 @@ void DevelopRaw(const std::string& rawPath, TConvertOptions options, Write write
   EdsGetLength(objects.memoryStream.get(), &length);
   // A stream that cannot say where its data is, or holds less than the picture, must not
   // become a file whose header promises pixels it lacks.
-  if (pixels == nullptr || length < static_cast<EdsUInt64>(bufferBytes)) {
+  if (pixels == nullptr || length < static_cast<EdsUInt64>(bufferBytes) ||
+      (target != nullptr && pixels != target)) {
     CheckEdsError(EDS_ERR_INTERNAL_ERROR);
   }
-  write(dest.width, dest.height, pixels, static_cast<std::int32_t>(bufferBytes));
+  sink.End(dest.width, dest.height, pixels, static_cast<std::int32_t>(bufferBytes));
+  guard.ended = true;
 }
 
 }  // namespace
@@ -263,18 +306,45 @@ void ConvertRawFile(const std::string& rawPath, const std::string& outPath, TCon
                                  {f(p.green.x), f(p.green.y)},
                                  {f(p.blue.x), f(p.blue.y)},
                                  {f(p.white.x), f(p.white.y)}};
-    DevelopRaw(rawPath, options,
-               [&](std::int32_t width, std::int32_t height, const void* pixels, std::int32_t) {
-                 // The developer's buffer is 2-byte aligned memory of native-order samples.
-                 WriteExrFile(outPath, width, height,
-                              RgbSamples{static_cast<const std::uint16_t*>(pixels), nullptr},
-                              output.exr, frame, primaries);
-               });
+    struct ExrSink {
+      std::function<void(std::uint64_t)> Begin(std::int32_t, std::int32_t, void*, std::int64_t) {
+        return {};
+      }
+      void Abandon() {}
+      void End(std::int32_t width, std::int32_t height, const void* pixels, std::int32_t) {
+        // The developer's buffer is 2-byte aligned memory of native-order samples.
+        WriteExrFile(outPath, width, height,
+                     RgbSamples{static_cast<const std::uint16_t*>(pixels), nullptr}, output.exr,
+                     frame, primaries);
+      }
+      const std::string& outPath;
+      const TOutputSettings& output;
+      const TFrameInfo* frame;
+      const ExrPrimaries& primaries;
+    } sink{outPath, output, frame, primaries};
+    DevelopRaw(rawPath, options, sink);
     return;
   }
-  DevelopRaw(
-      rawPath, options,
-      [&](std::int32_t width, std::int32_t height, const void* pixels, std::int32_t byteCount) {
+  // The file is written while the picture develops, as its rows become final.
+  struct DpxSink {
+    std::function<void(std::uint64_t)> Begin(std::int32_t width, std::int32_t height, void* pixels,
+                                             std::int64_t bytes) {
+      writer.emplace(outPath, width, height, options, pixels, static_cast<std::int32_t>(bytes),
+                     frame);
+      return [this](std::uint64_t ready) { writer->PixelsReady(ready); };
+    }
+    void End(std::int32_t width, std::int32_t height, const void* pixels, std::int32_t byteCount) {
+      if (!writer) {
         WriteDpxFile(outPath, width, height, options, pixels, byteCount, frame);
-      });
+        return;
+      }
+      writer->Finish();
+    }
+    void Abandon() { writer.reset(); }
+    const std::string& outPath;
+    const TConvertOptions& options;
+    const TFrameInfo* frame;
+    std::optional<DpxFileWriter> writer;
+  } sink{outPath, options, frame, std::nullopt};
+  DevelopRaw(rawPath, options, sink);
 }

@@ -2,8 +2,13 @@
 #pragma once
 
 #include <array>
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "ColourOptions.h"
 #include "Exception.h"
@@ -77,6 +82,51 @@ void ConvertRawToDpx(const std::string& rawPath, const std::string& outPath,
 void WriteDpxFile(const std::string& outPath, std::int32_t width, std::int32_t height,
                   TConvertOptions options, const void* pixels, std::int32_t byteCount,
                   const TFrameInfo* frame = nullptr);
+
+class PendingFile;
+
+// WriteDpxFile in steps, for a picture that is still being developed into pixels: PixelsReady
+// tells how many pixel bytes, from the start, are final, and a thread of the writer's own puts
+// them into the file while the rest develops, so that the disk works meanwhile; Finish writes
+// the rest and the header and publishes the file, raising what WriteDpxFile raises. The file is
+// made when the first pixels are ready (a develop that fails first leaves no trace of it); a
+// writer dropped without Finish leaves nothing at outPath.
+class DpxFileWriter {
+ public:
+  DpxFileWriter(std::string outPath, std::int32_t width, std::int32_t height,
+                TConvertOptions options, const void* pixels, std::int32_t byteCount,
+                const TFrameInfo* frame);
+  ~DpxFileWriter();
+  DpxFileWriter(const DpxFileWriter&) = delete;
+  DpxFileWriter& operator=(const DpxFileWriter&) = delete;
+
+  // From any thread; bytes only grow from call to call.
+  void PixelsReady(std::uint64_t bytes);
+  void Finish();
+
+ private:
+  void WriteInBackground();
+  // Creates the file on first use and writes pixel bytes [from, to).
+  void WritePixels(std::uint64_t from, std::uint64_t to);
+
+  std::string outPath_;
+  std::int32_t width_;
+  std::int32_t height_;
+  TConvertOptions options_;
+  const char* pixels_;
+  std::uint64_t pixelBytes_;
+  const TFrameInfo* frame_;
+  std::unique_ptr<PendingFile> file_;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::uint64_t ready_ = 0;    // pixel bytes final in memory
+  std::uint64_t written_ = 0;  // pixel bytes in the file (the writer thread's, while it runs)
+  bool finishing_ = false;
+  bool stopping_ = false;
+  std::exception_ptr error_;
+  std::thread thread_;
+};
 
 enum class OutputFormat { Dpx, Exr };
 

@@ -43,9 +43,16 @@ void DemosaicScratch::Reserve(int width, int height) {
   // past the last value it uses, which may be the plane's last; the widest kernel has 16 lanes.
   constexpr std::size_t kSlack = 32;
   const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) + kSlack;
-  for (std::vector<float>* plane : {&mosaic, &rgb[0], &rgb[1], &rgb[2], &highPassA, &highPassB,
-                                    &lowPass, &vhDirection, &pqDirection}) {
-    if (plane->size() < n) plane->resize(n);
+  if (mosaic.size() >= n) return;
+  // Planes start on cache lines, so that no two share one.
+  const std::size_t stride = (n + 15) / 16 * 16;
+  std::span<float>* planes[] = {&mosaic,    &rgb[0],  &rgb[1],      &rgb[2],     &highPassA,
+                                &highPassB, &lowPass, &vhDirection, &pqDirection};
+  memory_.EnsureSize(std::size(planes) * stride * sizeof(float));
+  auto* next = static_cast<float*>(memory_.data());
+  for (std::span<float>* plane : planes) {
+    *plane = {next, n};
+    next += stride;
   }
 }
 

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <array>
-#include <vector>
+#include <span>
+
+#include "HugePageBuffer.h"
 
 // Pixels at the tile's edge that lack the neighbourhood the estimates need: only the interior
 // [kDemosaicBorder, size - kDemosaicBorder) of each axis comes out complete, so tiles overlap
@@ -13,16 +15,20 @@
 constexpr int kDemosaicBorder = 10;
 
 // Working planes of one tile; kept by the thread that runs tiles so that they stay warm in its
-// cache and are allocated once.
+// cache and are allocated once. They share one block advised for huge pages: a handful of page
+// faults instead of hundreds for a fresh set. Their contents are not cleared.
 struct DemosaicScratch {
-  std::vector<float> mosaic;              // input: the normalised samples (0..1)
-  std::array<std::vector<float>, 3> rgb;  // output: red, green, blue
-  std::vector<float> highPassA, highPassB, lowPass, vhDirection, pqDirection;
+  std::span<float> mosaic;              // input: the normalised samples (0..1)
+  std::array<std::span<float>, 3> rgb;  // output: red, green, blue
+  std::span<float> highPassA, highPassB, lowPass, vhDirection, pqDirection;
 
   // Makes every plane hold at least width * height values, and a little more: the vector loads
   // of a row's last pixels may reach past a plane's last value (never using what they read
   // there).
   void Reserve(int width, int height);
+
+ private:
+  HugePageBuffer memory_;
 };
 
 // Vector widths the tile kernel is built for: four lanes run on every x86-64, eight need AVX2,

@@ -2,9 +2,11 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -109,4 +111,37 @@ void DropSpareBuffers() noexcept {
     std::lock_guard lock(pool.mutex);
     dropped.swap(pool.buffers);
   }
+}
+
+PageWarmer::PageWarmer(std::vector<std::span<std::byte>> regions) {
+  try {
+    thread_ = std::thread([this, regions = std::move(regions)] { Run(regions); });
+  } catch (const std::system_error&) {
+    // No thread to spare: the pages are mapped when they are first written, as without a warmer.
+  }
+}
+
+void PageWarmer::Stop() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+}
+
+void PageWarmer::Run(const std::vector<std::span<std::byte>>& regions) {
+#ifdef MADV_POPULATE_WRITE
+  const auto page = static_cast<std::uintptr_t>(4096);
+  for (const std::span<std::byte> region : regions) {
+    // Whole pages inside the region only; the pages at its edges are mapped when written.
+    const auto begin = (reinterpret_cast<std::uintptr_t>(region.data()) + page - 1) & ~(page - 1);
+    auto end = (reinterpret_cast<std::uintptr_t>(region.data()) + region.size()) & ~(page - 1);
+    while (end > begin && !stop_) {
+      // Steps end on huge-page boundaries, so each maps whole huge pages where it can.
+      const std::uintptr_t step = std::max(begin, (end - 1) & ~(kHugePage - 1));
+      // Refused (a kernel without the advice, or no memory left): leave it to the owner.
+      if (::madvise(reinterpret_cast<void*>(step), end - step, MADV_POPULATE_WRITE) != 0) return;
+      end = step;
+    }
+  }
+#else
+  (void)regions;
+#endif
 }

@@ -2,8 +2,12 @@
 // 2 MiB page costs about what one 4 KiB page does, and a frame touches tens of thousands.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <thread>
+#include <vector>
 
 class HugePageBuffer {
  public:
@@ -37,3 +41,25 @@ class HugePageBuffer {
 HugePageBuffer TakeSpareBuffer(std::size_t bytes);
 void KeepSpareBuffer(HugePageBuffer buffer) noexcept;
 void DropSpareBuffers() noexcept;
+
+// Maps the pages of memory regions on a helper thread before their first use, each region from
+// its end backwards (its owner fills it from the front), so that the cost of fresh pages falls on
+// an otherwise idle core instead of on the thread that fills them. The contents are not touched:
+// owners may write the regions meanwhile. Stops within one huge page of work once Stop() is
+// called or the warmer goes away. Without a helper thread or the kernel's populate advice
+// (Linux 5.14) it does nothing.
+class PageWarmer {
+ public:
+  explicit PageWarmer(std::vector<std::span<std::byte>> regions);
+  ~PageWarmer() { Stop(); }
+  PageWarmer(const PageWarmer&) = delete;
+  PageWarmer& operator=(const PageWarmer&) = delete;
+
+  void Stop();
+
+ private:
+  void Run(const std::vector<std::span<std::byte>>& regions);
+
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};

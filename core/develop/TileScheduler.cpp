@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "ColourCurve.h"
 #include "Demosaic.h"
@@ -17,10 +20,51 @@ double MillisecondsSince(std::chrono::steady_clock::time_point start) {
       .count();
 }
 
+// Tile planes of threads that have finished, for the threads of the next develop: conversions
+// run on new threads, and fresh planes cost their page faults again (at most one set per thread
+// that ever ran at once is kept).
+class ScratchPool {
+ public:
+  ScratchPool() { open = true; }
+  ~ScratchPool() { open = false; }
+
+  std::unique_ptr<DemosaicScratch> Take() {
+    if (open) {
+      std::lock_guard lock(mutex_);
+      if (!spare_.empty()) {
+        std::unique_ptr<DemosaicScratch> scratch = std::move(spare_.back());
+        spare_.pop_back();
+        return scratch;
+      }
+    }
+    return std::make_unique<DemosaicScratch>();
+  }
+  void Keep(std::unique_ptr<DemosaicScratch> scratch) noexcept {
+    if (!open) return;
+    try {
+      std::lock_guard lock(mutex_);
+      spare_.push_back(std::move(scratch));
+    } catch (...) {
+      // No room to keep it: it goes back to the system.
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<DemosaicScratch>> spare_;
+
+  // Develops may end while static objects are destroyed at exit (an SDK object released
+  // late): after the pool is gone, planes go back to the system. Constant-initialised, so valid
+  // at any time.
+  static inline std::atomic<bool> open{false};
+};
+
+ScratchPool scratchPool;
+
 }  // namespace
 
 void DevelopTiles(const RawFrame& frame, const Rgb16Target& target, const TransferTable* curve,
-                  int threads, int tileSide) {
+                  int threads, int tileSide, const RowsDone& rowsDone) {
   CheckFrame(frame);
   if (target.width != frame.width || target.height != frame.height) {
     throw Exception("Bayer frame: target size differs from the picture");
@@ -37,10 +81,27 @@ void DevelopTiles(const RawFrame& frame, const Rgb16Target& target, const Transf
   const int down = (frame.height + inner - 1) / inner;
   const int tiles = across * down;
   std::atomic<int> next{0};
+  // Tiles finished in each row of tiles, and the rows of tiles complete from the top.
+  std::vector<std::atomic<int>> finished(rowsDone ? static_cast<std::size_t>(down) : 0);
+  std::vector<bool> complete(finished.size());
+  std::mutex completeMutex;
+  int completeRows = 0;
+  const auto tileFinished = [&](int tileRow) {
+    if (++finished[static_cast<std::size_t>(tileRow)] < across) return;
+    std::lock_guard lock(completeMutex);
+    complete[static_cast<std::size_t>(tileRow)] = true;
+    const int before = completeRows;
+    while (completeRows < down && complete[static_cast<std::size_t>(completeRows)]) ++completeRows;
+    if (completeRows > before) rowsDone(std::min(frame.height, completeRows * inner));
+  };
 
   SplitAcrossThreads(threads, threads, [&](int, int) {
-    // One set of planes per thread, kept for its next frame.
-    thread_local DemosaicScratch scratch;
+    // One set of planes per thread, handed on to the next develop's threads.
+    struct Borrowed {
+      std::unique_ptr<DemosaicScratch> planes = scratchPool.Take();
+      ~Borrowed() { scratchPool.Keep(std::move(planes)); }
+    } borrowed;
+    DemosaicScratch& scratch = *borrowed.planes;
     scratch.Reserve(tileSide, tileSide);
     for (int t = next++; t < tiles; t = next++) {
       const int x0 = (t % across) * inner;
@@ -58,12 +119,14 @@ void DevelopTiles(const RawFrame& frame, const Rgb16Target& target, const Transf
           scratch.rgb[0].data(), scratch.rgb[1].data(), scratch.rgb[2].data(), w, tileX, tileY};
       WriteRgbTile(planes, frame.cameraToOutput, x0, y0, columns, rows, target, curve,
                    frame.reconstructHighlights ? &rebuild : nullptr);
+      if (rowsDone) tileFinished(t / across);
     }
   });
 }
 
 void DevelopBayer(const RawFrame& frame, std::uint16_t* out, int width, int height,
-                  const TransferTable* curve, int threads, DevelopTimes* times) {
+                  const TransferTable* curve, int threads, DevelopTimes* times,
+                  const RowsDone& rowsDone) {
   CheckFrame(frame);
   const auto start = std::chrono::steady_clock::now();
   const int targetWidth = (frame.flip & 4) ? height : width;
@@ -75,7 +138,8 @@ void DevelopBayer(const RawFrame& frame, std::uint16_t* out, int width, int heig
     return;
   }
   if (width == frame.outputWidth() && height == frame.outputHeight()) {
-    DevelopTiles(frame, FlippedTarget(out, frame.width, frame.height, frame.flip), curve, threads);
+    DevelopTiles(frame, FlippedTarget(out, frame.width, frame.height, frame.flip), curve, threads,
+                 kTileSide, frame.flip == 0 ? rowsDone : RowsDone());
     if (times != nullptr) times->tiles = MillisecondsSince(start);
     return;
   }

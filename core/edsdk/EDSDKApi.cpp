@@ -60,6 +60,11 @@ EdsError EdsGetImage(EdsImageRef image, EdsImageSource imageSource, EdsTargetIma
                                       outStream);
 }
 
+EdsError EdsSetProgressCallback(EdsBaseRef ref, EdsProgressCallback progressFunc,
+                                EdsProgressOption progressOption, EdsVoid* context) {
+  return CurrentEdsBackend().SetProgressCallback(ref, progressFunc, progressOption, context);
+}
+
 EdsError EdsGetPointer(EdsStreamRef stream, void** outPointer) {
   return CurrentEdsBackend().GetPointer(stream, outPointer);
 }

@@ -17,6 +17,8 @@ EdsError EdsGetImageInfo(EdsImageRef image, EdsImageSource imageSource, EdsImage
 EdsError EdsCreateMemoryStream(EdsUInt64 bufferSize, EdsStreamRef* outStream);
 EdsError EdsGetImage(EdsImageRef image, EdsImageSource imageSource, EdsTargetImageType imageType,
                      EdsRect sourceRect, EdsSize destSize, EdsStreamRef outStream);
+EdsError EdsSetProgressCallback(EdsBaseRef ref, EdsProgressCallback progressFunc,
+                                EdsProgressOption progressOption, EdsVoid* context);
 EdsError EdsGetPointer(EdsStreamRef stream, void** outPointer);
 EdsError EdsGetLength(EdsStreamRef stream, EdsUInt64* outLength);
 EdsUInt32 EdsRelease(EdsBaseRef ref);

@@ -9,6 +9,8 @@ using EdsInt32 = std::int32_t;
 using EdsUInt32 = std::uint32_t;
 using EdsInt64 = std::int64_t;
 using EdsUInt64 = std::uint64_t;
+using EdsBool = std::int32_t;
+using EdsVoid = void;
 
 // Opaque object references. Every reference obtained is given back once with EdsRelease.
 struct EdsObject;
@@ -79,6 +81,20 @@ constexpr EdsPropertyID kEdsPropID_WhiteBalanceMultipliers = 0x341;
 constexpr EdsPropertyID kEdsPropID_ExposureStops = 0x350;
 // Image property, a 32-bit value: 0 clips highlights neutral, 1 reconstructs them.
 constexpr EdsPropertyID kEdsPropID_Highlights = 0x360;
+
+enum EdsProgressOption : EdsUInt32 {
+  kEdsProgressOption_NoReport = 0,
+  kEdsProgressOption_Done = 1,
+  kEdsProgressOption_Periodically = 2,
+};
+
+// Progress of work on an object. Set on a memory stream, it is called while EdsGetImage fills
+// the stream, from the developer's threads, with percent telling how much of the stream, from
+// its start, holds its final bytes (rounded down), so that they may be used before the rest is
+// done. *outCancel is not read: the develop runs to its end. The callback must not call the SDK
+// (the objects it reports on are busy).
+using EdsProgressCallback = EdsError (*)(EdsUInt32 inPercent, EdsVoid* inContext,
+                                         EdsBool* outCancel);
 
 struct EdsRect {
   EdsInt32 x;

@@ -28,6 +28,11 @@ class EdsBackend {
   virtual EdsError CreateMemoryStream(EdsUInt64 bufferSize, EdsStreamRef* outStream) = 0;
   virtual EdsError GetImage(EdsImageRef image, EdsImageSource source, EdsTargetImageType imageType,
                             EdsRect sourceRect, EdsSize destSize, EdsStreamRef outStream) = 0;
+  // Backends that report no progress keep this; callers then use the stream once it is filled.
+  virtual EdsError SetProgressCallback(EdsBaseRef /*ref*/, EdsProgressCallback /*callback*/,
+                                       EdsProgressOption /*option*/, EdsVoid* /*context*/) {
+    return EDS_ERR_NOT_SUPPORTED;
+  }
   virtual EdsError GetPointer(EdsStreamRef stream, void** outPointer) = 0;
   virtual EdsError GetLength(EdsStreamRef stream, EdsUInt64* outLength) = 0;
   // Returns the remaining reference count (0 once the object is freed), as the SDK does.

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -769,11 +770,11 @@ void MeasureMaskedBlack(LibRaw& raw, const std::uint16_t* mosaic) {
   colour.black += common;
 }
 
-// Reads the whole file into bytes; returns how many it holds (fewer when the file shrank).
-std::size_t ReadWholeFile(const InputFile& file, HugePageBuffer& bytes) {
-  const auto size = static_cast<std::size_t>(file.size());
-  bytes.EnsureSize(size);
-  auto* out = static_cast<char*>(bytes.data());
+// Reads the whole file into bytes (at least the file's size); returns how many it holds (fewer
+// when the file shrank).
+std::size_t ReadWholeFile(const InputFile& file, std::span<std::byte> bytes) {
+  const std::size_t size = std::min(static_cast<std::size_t>(file.size()), bytes.size());
+  auto* out = reinterpret_cast<char*>(bytes.data());
   std::size_t done = 0;
   while (done < size) {
     const ssize_t n = ::pread(file.fd(), out + done, size - done, static_cast<off_t>(done));
@@ -790,23 +791,45 @@ std::size_t ReadWholeFile(const InputFile& file, HugePageBuffer& bytes) {
 // while LibRaw's records are used). False, with nothing changed, when the stream is not one our
 // decoder takes or does not have the size LibRaw expects: unpack then reads it. Damaged data
 // throws Cr2DataError (0000002D).
-bool DecodeWithOwnDecoder(LibRaw& raw, const InputFile& file, HugePageBuffer& mosaic) {
-  HugePageBuffer fileBytes;
+//
+// output is the memory the developed picture goes to, not yet written: the file's bytes are
+// read into it when they fit, since they are spent before the picture is developed (one set of
+// fresh pages less). With warm set, a helper thread maps the pages of the mosaic and of the
+// output meanwhile, so that the tiles after the decode find them in place.
+bool DecodeWithOwnDecoder(LibRaw& raw, const InputFile& file, HugePageBuffer& mosaic,
+                          std::span<std::byte> output, bool warm) {
+  libraw_image_sizes_t& sizes = raw.imgdata.sizes;
+  const std::size_t samples = std::size_t{sizes.raw_width} * std::size_t{sizes.raw_height};
+  mosaic = TakeSpareBuffer(samples * sizeof(std::uint16_t));
+  const auto fileSize = static_cast<std::size_t>(file.size());
+  struct Spare {
+    HugePageBuffer buffer;
+    ~Spare() { KeepSpareBuffer(std::move(buffer)); }
+  } fileBuffer;
+  std::span<std::byte> fileBytes = output;
+  if (fileSize > output.size()) {
+    fileBuffer.buffer = TakeSpareBuffer(fileSize);
+    fileBytes = {static_cast<std::byte*>(fileBuffer.buffer.data()), fileSize};
+  }
+  std::optional<PageWarmer> warmer;
+  if (warm) {
+    warmer.emplace(std::vector{
+        std::span(static_cast<std::byte*>(mosaic.data()), samples * sizeof(std::uint16_t)),
+        output});
+  }
   const std::size_t length = ReadWholeFile(file, fileBytes);
   const std::optional<Cr2Image> image =
-      Cr2Image::Parse({static_cast<const std::uint8_t*>(fileBytes.data()), length});
-  libraw_image_sizes_t& sizes = raw.imgdata.sizes;
+      Cr2Image::Parse({reinterpret_cast<const std::uint8_t*>(fileBytes.data()), length});
   if (!image || image->width() != sizes.raw_width || image->height() != sizes.raw_height) {
     return false;
   }
-  mosaic.EnsureSize(image->sampleCount() * sizeof(std::uint16_t));
-  auto* samples = static_cast<std::uint16_t*>(mosaic.data());
-  image->Decode({samples, image->sampleCount()});
+  auto* mosaicSamples = static_cast<std::uint16_t*>(mosaic.data());
+  image->Decode({mosaicSamples, image->sampleCount()});
 
-  MeasureMaskedBlack(raw, samples);
+  MeasureMaskedBlack(raw, mosaicSamples);
   if (sizes.raw_pitch == 0) sizes.raw_pitch = static_cast<unsigned>(sizes.raw_width) * 2;
   libraw_rawdata_t& data = raw.imgdata.rawdata;
-  data.raw_image = samples;  // not LibRaw's to free: raw_alloc stays empty
+  data.raw_image = mosaicSamples;  // not LibRaw's to free: raw_alloc stays empty
   data.sizes = sizes;
   data.color = raw.imgdata.color;
   data.iparams = raw.imgdata.idata;
@@ -842,6 +865,9 @@ struct MemoryStreamObject final : SdkObject {
   HugePageBuffer data;
   std::uint64_t capacity = 0;
   std::uint64_t length = 0;  // bytes of developed data
+  EdsProgressCallback progress = nullptr;
+  EdsProgressOption progressOption = kEdsProgressOption_NoReport;
+  EdsVoid* progressContext = nullptr;
 };
 
 EdsError LibRawCode(int code, bool opening, int readError) {
@@ -876,7 +902,7 @@ class ImageObject final : public SdkObject {
   EdsError Open() {
     StageClock clock;
     raw_.reset();
-    mosaic_ = HugePageBuffer();
+    ReleaseMosaic();
     stream_ = std::make_unique<FileDataStream>(file_);
     raw_ = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
     dataError_ = false;
@@ -951,8 +977,9 @@ class ImageObject final : public SdkObject {
     return ::CameraMatrix(*raw_, matrix) ? EDS_ERR_OK : EDS_ERR_PROPERTIES_UNAVAILABLE;
   }
 
-  // Develops the whole picture at width x height into out (width * height * 6 bytes).
-  EdsError Develop(int width, int height, std::uint16_t* out) {
+  // Develops the whole picture at width x height into out (width * height * 6 bytes). rowsDone:
+  // see DevelopBayer.
+  EdsError Develop(int width, int height, std::uint16_t* out, const RowsDone& rowsDone) {
     if (const EdsError error = EnsureOpen()) return error;
     // Whatever happens next leaves LibRaw spent (recycled after success, and after most
     // failures); another develop starts from a fresh open.
@@ -965,7 +992,12 @@ class ImageObject final : public SdkObject {
     UnpackMetadata opened;
     opened.SaveFrom(*raw_);
     bool ownDecoder = false;
-    if (const EdsError error = ReadSensorData(ownDecoder)) return error;
+    const std::span output(
+        reinterpret_cast<std::byte*>(out),
+        std::size_t{6} * static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    if (const EdsError error = ReadSensorData(ownDecoder, output, slot.threads() > 1)) {
+      return error;
+    }
     const double unpackMs = clock.Lap();
     RawFrame frame;
     if (developPath() == kEdsDevelopPath_Own) {
@@ -973,9 +1005,9 @@ class ImageObject final : public SdkObject {
         ApplyColourSettings(*raw_, colour_, frame);
         const TransferTable* curve = OutputCurve(colorSpace());
         DevelopTimes times;
-        DevelopBayer(frame, out, width, height, curve, slot.threads(), &times);
+        DevelopBayer(frame, out, width, height, curve, slot.threads(), &times, rowsDone);
         raw_->recycle();
-        mosaic_ = HugePageBuffer();
+        ReleaseMosaic();
         if (ProfilingOn()) {
           std::fprintf(stderr,
                        "tarn-profile: %s %s %.1f ms, tiles %.1f ms, resample %.1f ms "
@@ -988,7 +1020,7 @@ class ImageObject final : public SdkObject {
       if (ownDecoder) {
         // Records our develop does not take: LibRaw's develop needs its own unpack.
         opened.RestoreTo(*raw_);
-        mosaic_ = HugePageBuffer();
+        ReleaseMosaic();
         if (const EdsError error = UnpackWithLibRaw()) return error;
       }
     }
@@ -998,21 +1030,25 @@ class ImageObject final : public SdkObject {
  private:
   // Brings the sensor data into LibRaw's records: our decoder for the CR2 files it covers when
   // our develop follows, LibRaw's unpack for everything else (and for what our decoder turns
-  // down). ownDecoder tells which one did.
-  EdsError ReadSensorData(bool& ownDecoder) {
+  // down). ownDecoder tells which one did. output and warm: see DecodeWithOwnDecoder.
+  EdsError ReadSensorData(bool& ownDecoder, std::span<std::byte> output, bool warm) {
     ownDecoder = false;
     if (developPath() == kEdsDevelopPath_Own && !LibRawUnpackRequested() &&
         OwnDecoderCovers(*raw_)) {
       try {
-        ownDecoder = DecodeWithOwnDecoder(*raw_, *file_, mosaic_);
+        ownDecoder = DecodeWithOwnDecoder(*raw_, *file_, mosaic_, output, warm);
       } catch (const EosError& error) {
-        mosaic_ = HugePageBuffer();
+        ReleaseMosaic();
         return error.code();
       }
       if (ownDecoder) return EDS_ERR_OK;
+      ReleaseMosaic();
     }
     return UnpackWithLibRaw();
   }
+
+  // The mosaic's memory serves the next frame's decode.
+  void ReleaseMosaic() { KeepSpareBuffer(std::move(mosaic_)); }
 
   EdsError UnpackWithLibRaw() {
     if (!StripWidthsUsable(*raw_)) return EDS_ERR_FILE_DATA_CORRUPT;
@@ -1350,13 +1386,41 @@ EdsError LibRawBackend::GetImage(EdsImageRef imageRef, EdsImageSource source,
   const std::uint64_t bytes =
       static_cast<std::uint64_t>(destSize.width) * static_cast<std::uint64_t>(destSize.height) * 6;
   if (bytes > stream->capacity) return EDS_ERR_INVALID_PARAMETER;
+  // Percent of the stream final so far; the develop reports whole rows from the top.
+  EdsUInt32 reported = 0;
+  const auto report = [&](EdsUInt32 percent) {
+    if (percent <= reported) return;
+    reported = percent;
+    EdsBool cancel = 0;
+    stream->progress(percent, stream->progressContext, &cancel);
+  };
+  RowsDone rowsDone;
+  if (stream->progress != nullptr && stream->progressOption == kEdsProgressOption_Periodically) {
+    rowsDone = [&report, height = destSize.height](int rows) {
+      report(static_cast<EdsUInt32>(std::int64_t{rows} * 100 / height));
+    };
+  }
   return Guarded([&] {
     stream->length = 0;
-    const EdsError error = image->Develop(destSize.width, destSize.height,
-                                          static_cast<std::uint16_t*>(stream->data.data()));
+    const EdsError error =
+        image->Develop(destSize.width, destSize.height,
+                       static_cast<std::uint16_t*>(stream->data.data()), rowsDone);
+    if (error == EDS_ERR_OK && stream->progress != nullptr) report(100);
     if (error == EDS_ERR_OK) stream->length = bytes;
     return error;
   });
+}
+
+EdsError LibRawBackend::SetProgressCallback(EdsBaseRef ref, EdsProgressCallback callback,
+                                            EdsProgressOption option, EdsVoid* context) {
+  const auto stream = registry_->Find<MemoryStreamObject>(ref, Kind::MemoryStream);
+  if (!stream) return EDS_ERR_NOT_SUPPORTED;
+  std::lock_guard lock(stream->mutex);
+  const bool report = callback != nullptr && option != kEdsProgressOption_NoReport;
+  stream->progress = report ? callback : nullptr;
+  stream->progressOption = report ? option : kEdsProgressOption_NoReport;
+  stream->progressContext = report ? context : nullptr;
+  return EDS_ERR_OK;
 }
 
 EdsError LibRawBackend::GetPointer(EdsStreamRef ref, void** outPointer) {

@@ -26,6 +26,8 @@ class LibRawBackend final : public EdsBackend {
   EdsError CreateMemoryStream(EdsUInt64 bufferSize, EdsStreamRef* outStream) override;
   EdsError GetImage(EdsImageRef image, EdsImageSource source, EdsTargetImageType imageType,
                     EdsRect sourceRect, EdsSize destSize, EdsStreamRef outStream) override;
+  EdsError SetProgressCallback(EdsBaseRef ref, EdsProgressCallback callback,
+                               EdsProgressOption option, EdsVoid* context) override;
   EdsError GetPointer(EdsStreamRef stream, void** outPointer) override;
   EdsError GetLength(EdsStreamRef stream, EdsUInt64* outLength) override;
   EdsUInt32 Release(EdsBaseRef ref) override;

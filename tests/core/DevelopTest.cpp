@@ -362,6 +362,41 @@ TEST_P(TileScheduleTest, OutputIndependentOfThreadsAndTiles) {
   }
 }
 
+// Rows reported final are final: a reader taking them at the report (a file written while the
+// rest develops) gets the bytes of the finished picture, the reports only grow, and the last
+// one covers the picture.
+TEST_P(TileScheduleTest, RowsReportedDoneAreFinal) {
+  const SyntheticMosaic mosaic(301, 211, 0);
+  const auto expected = DevelopInMemory(mosaic.frame, 1, kTileSide, true);
+  const std::size_t rowSamples = std::size_t{3} * 301;
+  std::vector<std::uint16_t> out(expected.size(), 0);
+  std::vector<std::uint16_t> seen(expected.size(), 0);
+  int reported = 0;
+  int calls = 0;
+  DevelopTiles(mosaic.frame, FlippedTarget(out.data(), 301, 211, 0), &Rec709Table(),
+               GetParam().threads, GetParam().tileSide, [&](int rows) {
+                 ++calls;
+                 EXPECT_GT(rows, reported);
+                 std::copy(out.begin() + static_cast<std::ptrdiff_t>(reported * rowSamples),
+                           out.begin() + static_cast<std::ptrdiff_t>(rows * rowSamples),
+                           seen.begin() + static_cast<std::ptrdiff_t>(reported * rowSamples));
+                 reported = rows;
+               });
+  EXPECT_GE(calls, 1);
+  EXPECT_EQ(reported, 211);
+  EXPECT_EQ(seen, expected);
+}
+
+// A turned picture fills its rows in another order: nothing is reported final early.
+TEST(DevelopBayerTest, TurnedPictureReportsNoRows) {
+  const SyntheticMosaic mosaic(301, 211, 5);
+  std::vector<std::uint16_t> out(std::size_t{3} * 301 * 211);
+  int calls = 0;
+  DevelopBayer(mosaic.frame, out.data(), 211, 301, &Rec709Table(), 2, nullptr,
+               [&](int) { ++calls; });
+  EXPECT_EQ(calls, 0);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Reduced outputs: developed in strips and scaled as the rows come, never holding the picture at
 // full size, and still exactly the full develop scaled in linear light.

@@ -13,6 +13,7 @@
 #include <map>
 #include <numeric>
 #include <optional>
+#include <thread>
 #include <tuple>
 
 #include "RawToDpx.h"
@@ -122,6 +123,59 @@ TEST(DpxWriterTest, ReplacesALongerFileAndLeavesNothingElse) {
   const mode_t mask = ::umask(0);
   ::umask(mask);
   EXPECT_EQ(static_cast<mode_t>(fs::status(dir / "a.dpx").permissions()), 0666 & ~mask);
+}
+
+// Pixels of several write steps (4 MiB), handed on in uneven parts from another thread as a
+// develop would, with a tail off every alignment: the file is byte for byte the one written
+// in one piece, and the old file stays until Finish.
+TEST(DpxFileWriterTest, PixelsWrittenWhileTheyDevelopGiveTheSameFile) {
+  TempDir dir;
+  const std::int32_t width = 1001, height = 2237;  // 13.4 MB of pixels
+  std::vector<std::uint8_t> pixels(std::size_t{6} * width * height);
+  for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint8_t>(i % 253);
+  const std::string whole = Write(dir / "whole.dpx", width, height, 0, pixels);
+
+  WriteFileBytes(dir / "a.dpx", "old");
+  DpxFileWriter writer((dir / "a.dpx").string(), width, height, TConvertOptions{}, pixels.data(),
+                       static_cast<std::int32_t>(pixels.size()), nullptr);
+  std::thread developer([&] {
+    for (std::uint64_t ready = 0; ready < pixels.size(); ready += (std::uint64_t{1} << 20) + 4097) {
+      writer.PixelsReady(ready);
+    }
+  });
+  developer.join();
+  EXPECT_EQ(ReadFileBytes(dir / "a.dpx"), "old");
+  writer.Finish();
+  EXPECT_EQ(ReadFileBytes(dir / "a.dpx"), whole);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+}
+
+// A develop that fails after part of the picture went to the file: nothing of it stays, and the
+// file that was there is untouched.
+TEST(DpxFileWriterTest, WriterDroppedWithoutFinishLeavesTheFolderAsItWas) {
+  TempDir dir;
+  std::vector<std::uint8_t> pixels(std::size_t{6} * 1000 * 2000, 7);
+  WriteFileBytes(dir / "a.dpx", "old");
+  {
+    DpxFileWriter writer((dir / "a.dpx").string(), 1000, 2000, TConvertOptions{}, pixels.data(),
+                         static_cast<std::int32_t>(pixels.size()), nullptr);
+    writer.PixelsReady(pixels.size() / 2);
+  }
+  EXPECT_EQ(ReadFileBytes(dir / "a.dpx"), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+// The file cannot be made: Finish raises what WriteDpxFile raises, naming the file.
+TEST(DpxFileWriterTest, FolderMissingIsRaisedByFinish) {
+  TempDir dir;
+  const std::vector<std::uint8_t> pixels(std::size_t{6} * 4 * 3, 1);
+  const fs::path target = dir / "missing" / "a.dpx";
+  DpxFileWriter writer(target.string(), 4, 3, TConvertOptions{}, pixels.data(),
+                       static_cast<std::int32_t>(pixels.size()), nullptr);
+  writer.PixelsReady(pixels.size());
+  EXPECT_EQ(MessageOf([&] { writer.Finish(); }),
+            "Cannot create file \"" + target.string() + "\". No such file or directory");
+  EXPECT_FALSE(fs::exists(dir / "missing"));
 }
 
 // Replacing an output: the new picture goes where the old one really was (through symbolic

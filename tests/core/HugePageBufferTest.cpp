@@ -55,4 +55,22 @@ TEST_F(SpareBufferTest, OfSeveralSparesTheSmallestThatFitsIsTaken) {
   EXPECT_EQ(TakeSpareBuffer(5 * kMiB).data(), eight);
 }
 
+// The warmer maps pages while their owner writes them: nothing the owner wrote, before or
+// meanwhile, may be lost, in a region that starts and ends off page boundaries too.
+TEST(PageWarmerTest, KeepsWhatTheOwnerWritesBeforeAndMeanwhile) {
+  HugePageBuffer buffer(24 * kMiB);
+  auto* bytes = static_cast<unsigned char*>(buffer.data());
+  std::memset(bytes, 0x11, kMiB);  // written before the warmer starts
+  const std::size_t begin = 100;
+  const std::size_t end = 24 * kMiB - 100;
+  {
+    PageWarmer warmer({std::span(reinterpret_cast<std::byte*>(bytes) + begin, end - begin)});
+    for (std::size_t i = kMiB; i < 24 * kMiB; ++i) bytes[i] = static_cast<unsigned char>(i % 251);
+  }
+  for (std::size_t i = 0; i < kMiB; ++i) ASSERT_EQ(bytes[i], 0x11) << i;
+  for (std::size_t i = kMiB; i < 24 * kMiB; ++i) {
+    ASSERT_EQ(bytes[i], static_cast<unsigned char>(i % 251)) << i;
+  }
+}
+
 }  // namespace

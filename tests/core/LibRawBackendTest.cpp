@@ -704,6 +704,64 @@ TEST(LibRawBackendTest, SameFileGivesIdenticalBytesEveryTime) {
   for (const Developed& result : parallel) EXPECT_TRUE(result.samples == first.samples);
 }
 
+// Progress on a memory stream: the bytes a report calls final are those of the finished
+// picture (a writer takes them while the rest develops), reports only grow and end at 100; with
+// kEdsProgressOption_Done the only report is the 100 at the end.
+struct ProgressCase {
+  const char* name;
+  EdsProgressOption option;
+  bool several;  // more than the final report expected
+};
+
+class StreamProgressTest : public ::testing::TestWithParam<ProgressCase> {};
+
+INSTANTIATE_TEST_SUITE_P(Options, StreamProgressTest,
+                         ::testing::Values(ProgressCase{"Periodically",
+                                                        kEdsProgressOption_Periodically, true},
+                                           ProgressCase{"Done", kEdsProgressOption_Done, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(StreamProgressTest, ReportedBytesAreFinal) {
+  constexpr int kWidth = 3474, kHeight = 2314;
+  constexpr std::size_t kBytes = std::size_t{6} * kWidth * kHeight;
+  LibRawBackend backend;
+  const fs::path raw = RawData("eos-350d-small.cr2");
+  Ref file(backend), image(backend), memory(backend);
+  ASSERT_EQ(backend.CreateFileStream(raw.c_str(), kEdsFileCreateDisposition_OpenExisting,
+                                     kEdsAccess_Read, file.out()),
+            0u);
+  ASSERT_EQ(backend.CreateImageRef(file.get(), image.out()), 0u);
+  ASSERT_EQ(backend.CreateMemoryStream(kBytes, memory.out()), 0u);
+  struct Seen {
+    const std::uint8_t* pixels = nullptr;
+    std::vector<std::uint8_t> copy = std::vector<std::uint8_t>(kBytes);
+    std::vector<EdsUInt32> percents;
+  } seen;
+  void* pixels = nullptr;
+  ASSERT_EQ(backend.GetPointer(memory.get(), &pixels), 0u);
+  seen.pixels = static_cast<const std::uint8_t*>(pixels);
+  const EdsProgressCallback onProgress = [](EdsUInt32 percent, EdsVoid* context, EdsBool*) {
+    auto& s = *static_cast<Seen*>(context);
+    const std::size_t from =
+        s.percents.empty() ? 0 : std::size_t{6} * kWidth * (s.percents.back() * kHeight / 100);
+    const std::size_t to = std::size_t{6} * kWidth * (percent * kHeight / 100);
+    std::memcpy(s.copy.data() + from, s.pixels + from, to - from);
+    s.percents.push_back(percent);
+    return EdsError{0};
+  };
+  ASSERT_EQ(backend.SetProgressCallback(memory.get(), onProgress, GetParam().option, &seen), 0u);
+  ASSERT_EQ(backend.GetImage(image.get(), kEdsImageSrc_RAWFullView, kEdsTargetImageType_RGB16,
+                             {0, 0, kWidth, kHeight}, {kWidth, kHeight}, memory.get()),
+            0u);
+  ASSERT_FALSE(seen.percents.empty());
+  EXPECT_EQ(seen.percents.back(), 100u);
+  EXPECT_EQ(seen.percents.size() > 1, GetParam().several);
+  for (std::size_t i = 1; i < seen.percents.size(); ++i) {
+    EXPECT_GT(seen.percents[i], seen.percents[i - 1]);
+  }
+  EXPECT_EQ(std::memcmp(seen.copy.data(), pixels, kBytes), 0);
+}
+
 // Scaled pictures have exactly the size asked for and the same overall colour as the full one,
 // whichever way they were made (half-size development, shrinking, enlarging, one axis only).
 TEST(LibRawBackendTest, ScaledPicturesKeepSizeAndColour) {
