@@ -1,6 +1,6 @@
 // DemosaicTile over sixteen lanes. Built with -mavx512f (and without FMA contraction); it includes
 // nothing but standard headers and the kernel, and keeps everything of its own in an anonymous
-// namespace, so no function compiled here for AVX2 can stand in for a baseline one.
+// namespace, so no function compiled here for AVX-512 can stand in for a baseline one.
 #include <array>
 #include <cstddef>
 #include <cstring>
