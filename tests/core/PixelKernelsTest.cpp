@@ -1,0 +1,118 @@
+// The rows on both sides of the demosaic at every vector width this processor runs: a whole row
+// must give the bytes of the same pixels run one at a time (the scalar loop), for rows shorter
+// than one step, rows ending inside a step, either photosite first, with and without the
+// transfer curve, and for samples below black, past white and codes outside 0..65535.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <ostream>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "TransferCurve.h"
+#include "develop/PixelKernels.h"
+
+namespace {
+
+struct RowCase {
+  const char* name;
+  int count;
+  int first;      // LevelRow: index of the row's first photosite
+  int pixelStep;  // MatrixRow: 3 packed RGB, 4 with a gap it must leave alone
+  bool curve;
+};
+
+void PrintTo(const RowCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const char* WidthName(DemosaicWidth w) {
+  switch (w) {
+    case DemosaicWidth::kFour:
+      return "Four";
+    case DemosaicWidth::kEight:
+      return "Eight";
+    case DemosaicWidth::kSixteen:
+      return "Sixteen";
+  }
+  return "?";
+}
+
+using Param = std::tuple<DemosaicWidth, RowCase>;
+
+class PixelRowWidthTest : public ::testing::TestWithParam<Param> {
+ protected:
+  void SetUp() override {
+    if (!DemosaicWidthAvailable(std::get<0>(GetParam())))
+      GTEST_SKIP() << WidthName(std::get<0>(GetParam())) << " lanes need AVX2 / AVX-512";
+  }
+};
+
+TEST_P(PixelRowWidthTest, LevelRowGivesTheBytesOfOnePixelAtATime) {
+  const auto& [width, c] = GetParam();
+  std::mt19937 random(static_cast<unsigned>(c.count));
+  std::uniform_int_distribution<int> sample(0, 16383);
+  std::vector<std::uint16_t> raw(static_cast<std::size_t>(c.count));
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    // Every fifth sample at or just below black, every seventh past white.
+    raw[i] = static_cast<std::uint16_t>(i % 5 == 0   ? 2047 + static_cast<int>(i % 2)
+                                        : i % 7 == 0 ? 16000
+                                                     : sample(random));
+  }
+  const float black[2] = {2048.0f, 2047.5f};
+  const float scale[2] = {4.7f, 3.9f};
+  const float clip[2] = {59000.0f, 61234.0f};
+  std::vector<float> row(raw.size(), -1.0f), single(raw.size(), -1.0f);
+  LevelRow(raw.data(), c.count, c.first, black, scale, clip, row.data(), width);
+  for (int x = 0; x < c.count; ++x)
+    LevelRow(&raw[static_cast<std::size_t>(x)], 1, c.first + x, black, scale, clip, &single[x],
+             DemosaicWidth::kFour);
+  EXPECT_EQ(0, std::memcmp(row.data(), single.data(), row.size() * sizeof(float)));
+}
+
+TEST_P(PixelRowWidthTest, MatrixRowGivesTheBytesOfOnePixelAtATime) {
+  const auto& [width, c] = GetParam();
+  std::mt19937 random(static_cast<unsigned>(c.count * 3 + c.pixelStep));
+  // Past 1 and below 0: highlights and noise around black take the clamp at both ends.
+  std::uniform_real_distribution<float> value(-0.05f, 1.3f);
+  std::vector<float> r(static_cast<std::size_t>(c.count)), g(r.size()), b(r.size());
+  for (std::size_t i = 0; i < r.size(); ++i) {
+    r[i] = value(random);
+    g[i] = value(random);
+    b[i] = value(random);
+  }
+  // A camera-to-output matrix scaled to codes, with the negative terms that push codes below 0.
+  const float m[3][3] = {{1.83f * 65535, -0.71f * 65535, -0.12f * 65535},
+                         {-0.21f * 65535, 1.52f * 65535, -0.31f * 65535},
+                         {0.02f * 65535, -0.55f * 65535, 1.53f * 65535}};
+  const float lift = 1.0f / 64;
+  const TransferTable* curve = c.curve ? &Rec709Table() : nullptr;
+  const std::size_t size = r.size() * static_cast<std::size_t>(c.pixelStep);
+  std::vector<std::uint16_t> row(size, 0xbeef), single(size, 0xbeef);
+  MatrixRow(r.data(), g.data(), b.data(), m, lift, c.count, row.data(), c.pixelStep, curve, width);
+  for (int x = 0; x < c.count; ++x) {
+    MatrixRow(&r[x], &g[x], &b[x], m, lift, 1, &single[static_cast<std::size_t>(x * c.pixelStep)],
+              c.pixelStep, curve, DemosaicWidth::kFour);
+  }
+  EXPECT_EQ(row, single);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PixelRowWidthTest,
+    ::testing::Combine(::testing::Values(DemosaicWidth::kFour, DemosaicWidth::kEight,
+                                         DemosaicWidth::kSixteen),
+                       ::testing::Values(RowCase{"ShorterThanFour", 3, 0, 3, false},
+                                         RowCase{"OneEightStepOddFirst", 8, 1, 3, true},
+                                         RowCase{"EndsInsideSixteenStep", 23, 0, 3, true},
+                                         RowCase{"OneSixteenStepGapped", 16, 1, 4, false},
+                                         RowCase{"LongOddTail", 251, 1, 3, false},
+                                         RowCase{"LongOddTailCurve", 251, 0, 4, true},
+                                         RowCase{"TileRow", 1000, 0, 3, true})),
+    [](const ::testing::TestParamInfo<Param>& info) {
+      return std::string(WidthName(std::get<0>(info.param))) + std::get<1>(info.param).name;
+    });
+
+}  // namespace
