@@ -1,6 +1,6 @@
 // DemosaicTile over eight lanes. Built with -mavx2 (and without FMA contraction); it includes
-// nothing but standard headers and the kernel, and keeps everything of its own in an anonymous
-// namespace, so no function compiled here for AVX2 can stand in for a baseline one.
+// nothing but standard headers, its lane types and the kernel, and keeps everything of its own in
+// an anonymous namespace, so no function compiled here for AVX2 can stand in for a baseline one.
 #include <array>
 #include <cstddef>
 #include <cstring>
@@ -12,18 +12,9 @@
 
 namespace {
 
-using Lanes = float __attribute__((vector_size(32)));
-using IntLanesOf = int __attribute__((vector_size(32)));
 constexpr int kWidth = 8;
+#include "WideLanes.h"
 
-inline Lanes LoadWide(const float* p) {
-  Lanes v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-inline void StoreWide(float* p, Lanes v) {
-  std::memcpy(p, &v, sizeof v);
-}
 // The kernel never moves values between lanes, so the lanes may hold their pixels in any order
 // the loads and the stores agree on. Here lane order is p[0], p[2], p[8], p[10] | p[4], p[6],
 // p[12], p[14]: one in-lane shuffle per load instead of a shuffle across the halves.

@@ -1,6 +1,7 @@
 // DemosaicTile over sixteen lanes. Built with -mavx512f (and without FMA contraction); it includes
-// nothing but standard headers and the kernel, and keeps everything of its own in an anonymous
-// namespace, so no function compiled here for AVX-512 can stand in for a baseline one.
+// nothing but standard headers, its lane types and the kernel, and keeps everything of its own in
+// an anonymous namespace, so no function compiled here for AVX-512 can stand in for a baseline
+// one.
 #include <array>
 #include <cstddef>
 #include <cstring>
@@ -12,18 +13,9 @@
 
 namespace {
 
-using Lanes = float __attribute__((vector_size(64)));
-using IntLanesOf = int __attribute__((vector_size(64)));
 constexpr int kWidth = 16;
+#include "WideLanes.h"
 
-inline Lanes LoadWide(const float* p) {
-  Lanes v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-inline void StoreWide(float* p, Lanes v) {
-  std::memcpy(p, &v, sizeof v);
-}
 // Lanes in the order of the eight-lane kernel's, per 128-bit quarter: p[0], p[2], p[16], p[18]
 // | p[4], p[6], p[20], p[22] | ...: in-lane shuffles only (see DemosaicAvx2.cpp).
 inline Lanes LoadEven(const float* p) {

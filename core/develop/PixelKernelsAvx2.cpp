@@ -1,5 +1,5 @@
-// LevelRow and MatrixRow over eight lanes. Built with -mavx2 (and without FMA
-// contraction); it includes nothing but standard headers and the kernel, and keeps everything of
+// LevelRow and MatrixRow over eight lanes. Built with -mavx2 (and without FMA contraction); it
+// includes nothing but standard headers, its lane types and the kernel, and keeps everything of
 // its own in an anonymous namespace, so no function compiled here for a wider instruction set
 // can stand in for a baseline one.
 #include <cstddef>
@@ -10,19 +10,9 @@
 
 namespace {
 
-using Lanes = float __attribute__((vector_size(32)));
-using IntLanesOf = int __attribute__((vector_size(32)));
 constexpr int kWidth = 8;
-
-inline Lanes LoadWide(const float* p) {
-  Lanes v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-inline void StoreWide(float* p, Lanes v) {
-  std::memcpy(p, &v, sizeof v);
-}
-
+#include "WideLanes.h"
+// The kernel, over the lanes above.
 #include "PixelRowKernel.h"
 
 }  // namespace
