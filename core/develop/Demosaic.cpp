@@ -1,7 +1,10 @@
 #include "Demosaic.h"
 
+#include <atomic>
 #include <cstddef>
+#include <mutex>
 #include <type_traits>
+#include <vector>
 
 #include "FloatLanes.h"
 
@@ -37,6 +40,57 @@ void DemosaicTileAvx2(DemosaicScratch& s, int width, int height, const std::arra
 void DemosaicTileAvx512(DemosaicScratch& s, int width, int height,
                         const std::array<int, 4>& colour);
 #endif
+
+namespace {
+
+// Tile planes of threads that have finished, for the threads of the next develop: conversions
+// run on new threads, and fresh planes cost their page faults again (at most one set per thread
+// that ever ran at once is kept).
+class ScratchPool {
+ public:
+  ScratchPool() { open = true; }
+  ~ScratchPool() { open = false; }
+
+  std::unique_ptr<DemosaicScratch> Take() {
+    if (open) {
+      std::lock_guard lock(mutex_);
+      if (!spare_.empty()) {
+        std::unique_ptr<DemosaicScratch> scratch = std::move(spare_.back());
+        spare_.pop_back();
+        return scratch;
+      }
+    }
+    return std::make_unique<DemosaicScratch>();
+  }
+  void Keep(std::unique_ptr<DemosaicScratch> scratch) noexcept {
+    if (!open) return;
+    try {
+      std::lock_guard lock(mutex_);
+      spare_.push_back(std::move(scratch));
+    } catch (...) {
+      // No room to keep it: it goes back to the system.
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<DemosaicScratch>> spare_;
+
+  // Develops may end while static objects are destroyed at exit (an SDK object released
+  // late): after the pool is gone, planes go back to the system. Constant-initialised, so valid
+  // at any time.
+  static inline std::atomic<bool> open{false};
+};
+
+ScratchPool scratchPool;
+
+}  // namespace
+
+BorrowedDemosaicScratch::BorrowedDemosaicScratch() : planes_(scratchPool.Take()) {}
+
+BorrowedDemosaicScratch::~BorrowedDemosaicScratch() {
+  scratchPool.Keep(std::move(planes_));
+}
 
 void DemosaicScratch::Reserve(int width, int height) {
   // A load of even lanes reads 2 * kWidth floats for kWidth used ones: its last float lies one

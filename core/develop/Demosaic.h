@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <span>
 
 #include "HugePageBuffer.h"
@@ -29,6 +30,22 @@ struct DemosaicScratch {
 
  private:
   HugePageBuffer memory_;
+};
+
+// One thread's tile planes for the length of a develop: taken from those of threads that have
+// finished (conversions run on new threads, and fresh planes cost their page faults again) and
+// handed back when it goes.
+class BorrowedDemosaicScratch {
+ public:
+  BorrowedDemosaicScratch();
+  ~BorrowedDemosaicScratch();
+  BorrowedDemosaicScratch(const BorrowedDemosaicScratch&) = delete;
+  BorrowedDemosaicScratch& operator=(const BorrowedDemosaicScratch&) = delete;
+
+  DemosaicScratch& operator*() { return *planes_; }
+
+ private:
+  std::unique_ptr<DemosaicScratch> planes_;
 };
 
 // Vector widths the tile kernel is built for: four lanes run on every x86-64, eight need AVX2,

@@ -29,12 +29,23 @@ struct Context {
   const TransferTable* curve;
 };
 
-// Per-thread working memory, kept for the thread's next frame.
-struct ReducedScratch {
-  DemosaicScratch tile;
+// Rows a thread keeps for its next frame.
+struct ReducedRows {
   std::vector<float> sourceRow;  // one developed row as R, G, B, 0 per pixel
   std::vector<float> filtered;   // developed rows scaled across, R, G, B, 0 per target pixel
   std::vector<float> sum;        // one target row before quantising
+};
+
+// A thread's working memory for one develop: its rows, and tile planes borrowed for the develop.
+struct ReducedScratch {
+  explicit ReducedScratch(ReducedRows& rows)
+      : sourceRow(rows.sourceRow), filtered(rows.filtered), sum(rows.sum) {}
+
+  BorrowedDemosaicScratch borrowed;
+  DemosaicScratch& tile = *borrowed;
+  std::vector<float>& sourceRow;
+  std::vector<float>& filtered;
+  std::vector<float>& sum;
 };
 
 void Grow(std::vector<float>& v, std::size_t n) {
@@ -201,7 +212,8 @@ void DevelopReduced(const RawFrame& frame, const Rgb16Target& target, const Tran
   const Context context{
       frame, levels, frame.reconstructHighlights ? &rebuild : nullptr, across, down, target, curve};
   SplitAcrossThreads(target.height, threads, [&](int firstRow, int endRow) {
-    thread_local ReducedScratch scratch;
+    thread_local ReducedRows rows;
+    ReducedScratch scratch(rows);
     Band(context, scratch).Develop(firstRow, endRow);
   });
 }

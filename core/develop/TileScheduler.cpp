@@ -20,47 +20,6 @@ double MillisecondsSince(std::chrono::steady_clock::time_point start) {
       .count();
 }
 
-// Tile planes of threads that have finished, for the threads of the next develop: conversions
-// run on new threads, and fresh planes cost their page faults again (at most one set per thread
-// that ever ran at once is kept).
-class ScratchPool {
- public:
-  ScratchPool() { open = true; }
-  ~ScratchPool() { open = false; }
-
-  std::unique_ptr<DemosaicScratch> Take() {
-    if (open) {
-      std::lock_guard lock(mutex_);
-      if (!spare_.empty()) {
-        std::unique_ptr<DemosaicScratch> scratch = std::move(spare_.back());
-        spare_.pop_back();
-        return scratch;
-      }
-    }
-    return std::make_unique<DemosaicScratch>();
-  }
-  void Keep(std::unique_ptr<DemosaicScratch> scratch) noexcept {
-    if (!open) return;
-    try {
-      std::lock_guard lock(mutex_);
-      spare_.push_back(std::move(scratch));
-    } catch (...) {
-      // No room to keep it: it goes back to the system.
-    }
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::unique_ptr<DemosaicScratch>> spare_;
-
-  // Develops may end while static objects are destroyed at exit (an SDK object released
-  // late): after the pool is gone, planes go back to the system. Constant-initialised, so valid
-  // at any time.
-  static inline std::atomic<bool> open{false};
-};
-
-ScratchPool scratchPool;
-
 }  // namespace
 
 void DevelopTiles(const RawFrame& frame, const Rgb16Target& target, const TransferTable* curve,
@@ -97,11 +56,8 @@ void DevelopTiles(const RawFrame& frame, const Rgb16Target& target, const Transf
 
   SplitAcrossThreads(threads, threads, [&](int, int) {
     // One set of planes per thread, handed on to the next develop's threads.
-    struct Borrowed {
-      std::unique_ptr<DemosaicScratch> planes = scratchPool.Take();
-      ~Borrowed() { scratchPool.Keep(std::move(planes)); }
-    } borrowed;
-    DemosaicScratch& scratch = *borrowed.planes;
+    BorrowedDemosaicScratch borrowed;
+    DemosaicScratch& scratch = *borrowed;
     scratch.Reserve(tileSide, tileSide);
     for (int t = next++; t < tiles; t = next++) {
       const int x0 = (t % across) * inner;
