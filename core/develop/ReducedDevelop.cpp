@@ -1,23 +1,50 @@
 #include "ReducedDevelop.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "ColourCurve.h"
 #include "Demosaic.h"
-#include "FloatLanes.h"
+#include "Exception.h"
 #include "HugePageBuffer.h"
+#include "ReducedKernels.h"
 
 namespace {
 
 // Tiles of a strip: as wide as the full path's, and shorter, so that a thread's strip of
-// developed rows stays a few MB while the demosaic's overlap above and below stays a small
-// share of the work.
+// developed rows stays small while the demosaic's overlap above and below stays a small share
+// of the work.
 constexpr int kStripTileWidth = 256;
 constexpr int kStripTileHeight = 128;
 constexpr int kStripRows = kStripTileHeight - 2 * kDemosaicBorder;  // even
+constexpr int kStripColumns = kStripTileWidth - 2 * kDemosaicBorder;
+
+// The lift WriteRgbTile adds before truncating to codes.
+constexpr float kLift = 1.0f / 64;
+
+// How far back the taps of target positions still to come reach: firstFrom[i] is the least
+// first tap of positions i and after, span the most source positions from there to a
+// position's last tap.
+struct Reach {
+  std::vector<int> firstFrom;
+  int span = 0;
+};
+
+Reach ReachOf(const AxisFilter& filter) {
+  Reach reach;
+  reach.firstFrom.resize(filter.first.size());
+  int least = INT_MAX;
+  for (std::size_t i = filter.first.size(); i-- > 0;) {
+    least = std::min(least, filter.first[i]);
+    reach.firstFrom[i] = least;
+    reach.span = std::max(reach.span, filter.first[i] + filter.count[i] - least);
+  }
+  return reach;
+}
 
 struct Context {
   const RawFrame& frame;
@@ -25,174 +52,161 @@ struct Context {
   const HighlightRebuild* rebuild;
   const AxisFilter& across;
   const AxisFilter& down;
+  const Reach& acrossReach;
+  const Reach& downReach;
   const Rgb16Target& target;
   const TransferTable* curve;
+  float matrix[3][3];  // the frame's matrix in codes, as WriteRgbTile applies it
+  DemosaicWidth width;
 };
 
-// Rows a thread keeps for its next frame.
-struct ReducedRows {
-  std::vector<float> sourceRow;  // one developed row as R, G, B, 0 per pixel
-  std::vector<float> filtered;   // developed rows scaled across, R, G, B, 0 per target pixel
-  std::vector<float> sum;        // one target row before quantising
-};
-
-// A thread's working memory for one develop: its rows, and tile planes borrowed for the develop.
-struct ReducedScratch {
-  explicit ReducedScratch(ReducedRows& rows)
-      : sourceRow(rows.sourceRow), filtered(rows.filtered), sum(rows.sum) {}
-
-  BorrowedDemosaicScratch borrowed;
-  DemosaicScratch& tile = *borrowed;
-  std::vector<float>& sourceRow;
-  std::vector<float>& filtered;
-  std::vector<float>& sum;
-};
-
-void Grow(std::vector<float>& v, std::size_t n) {
-  if (v.size() < n) v.resize(n);
-}
-
-// Develops the target rows of one band, streaming the picture rows they need: strips of rows
-// through the full path's tiles (load, demosaic, highlight rebuild, matrix, truncation to 16-bit
-// linear codes), each row scaled across as soon as it is there, each target row scaled down as
-// soon as its rows are.
+// Develops the target rows of one band, streaming the picture rows they need in strips through
+// the full path's tiles (load, demosaic, highlight rebuild, matrix, truncation to 16-bit linear
+// codes). Each tile's codes go into blocks of rows held column by column, which are scaled
+// across as soon as the columns a target pixel needs are there; each target row is scaled down
+// as soon as its rows are.
 class Band {
  public:
-  Band(const Context& c, ReducedScratch& s) : c_(c), s_(s) {
-    const int width = c.frame.width;
-    stripStep_ = 3 * static_cast<std::ptrdiff_t>(width);
-    strip_ =
-        TakeSpareBuffer(static_cast<std::size_t>(kStripRows) * width * 3 * sizeof(std::uint16_t));
-    s.tile.Reserve(kStripTileWidth, kStripTileHeight);
-    ringRows_ = c.down.maxCount();
-    targetFloats_ = static_cast<std::size_t>(c.target.width) * kLanes;
-    Grow(s.sourceRow, static_cast<std::size_t>(width) * kLanes);
-    Grow(s.filtered, static_cast<std::size_t>(ringRows_) * targetFloats_);
-    Grow(s.sum, targetFloats_);
-    filteredHolds_.assign(static_cast<std::size_t>(ringRows_), -1);
+  explicit Band(const Context& c) : c_(c) {
+    lanes_ = RowLanes(c.width);
+    blockFloats_ = static_cast<std::size_t>(kStripColumns + c.acrossReach.span) * 3 * lanes_;
+    const std::size_t blocks = static_cast<std::size_t>((kStripRows + lanes_ - 1) / lanes_);
+    rowFloats_ = static_cast<std::size_t>(c.target.width) * 3;
+    ringRows_ = kStripRows + c.downReach.span;
+    const std::size_t floats =
+        blocks * blockFloats_ + static_cast<std::size_t>(ringRows_) * rowFloats_;
+    const std::size_t codes =
+        c.rebuild != nullptr ? std::size_t{3} * kStripColumns * kStripRows : 0;
+    memory_ = TakeSpareBuffer(floats * sizeof(float) + codes * sizeof(std::uint16_t));
+    blocks_ = static_cast<float*>(memory_.data());
+    ring_ = blocks_ + blocks * blockFloats_;
+    codes_ =
+        reinterpret_cast<std::uint16_t*>(ring_ + static_cast<std::size_t>(ringRows_) * rowFloats_);
+    tile_.Reserve(kStripTileWidth, kStripTileHeight);
   }
-  ~Band() { KeepSpareBuffer(std::move(strip_)); }
+  ~Band() { KeepSpareBuffer(std::move(memory_)); }
   Band(const Band&) = delete;
   Band& operator=(const Band&) = delete;
 
   // Target rows [firstRow, endRow): the same sums in the same order as ResampleRgb16 over the
   // full path's linear picture, so the result is that picture scaled, byte for byte.
   void Develop(int firstRow, int endRow) {
-    float* sum = s_.sum.data();
-    for (int y = firstRow; y < endRow; ++y) {
-      const int first = c_.down.first[static_cast<std::size_t>(y)];
-      const int count = c_.down.count[static_cast<std::size_t>(y)];
-      const float* w = c_.down.weightsOf(y);
-      std::fill(sum, sum + targetFloats_, 0.0f);
-      for (int k = 0; k < count; ++k) {
-        const float* row = Filtered(first + k);
-        const FloatLanes weight = Splat(w[k]);
-        for (std::size_t i = 0; i < targetFloats_; i += kLanes)
-          StoreLanes(sum + i, LoadLanes(sum + i) + weight * LoadLanes(row + i));
-      }
-      std::uint16_t* out = c_.target.origin + y * c_.target.rowStep;
-      for (int x = 0; x < c_.target.width; ++x, out += c_.target.pixelStep) {
-        const float* v = sum + static_cast<std::ptrdiff_t>(x) * kLanes;
-        out[0] = Quantise(v[0], c_.curve);
-        out[1] = Quantise(v[1], c_.curve);
-        out[2] = Quantise(v[2], c_.curve);
+    if (firstRow >= endRow) return;
+    const AxisFilter& down = c_.down;
+    std::vector<const float*> rows(static_cast<std::size_t>(down.maxCount()));
+    int top = c_.downReach.firstFrom[static_cast<std::size_t>(firstRow)] & ~1;
+    for (int y = firstRow; y < endRow;) {
+      if (top >= c_.frame.height) throw Exception("Bayer frame: scaling taps past the picture");
+      DevelopStrip(top);
+      top += stripRows_;
+      for (; y < endRow; ++y) {
+        const auto i = static_cast<std::size_t>(y);
+        if (down.first[i] + down.count[i] > top) break;
+        for (int k = 0; k < down.count[i]; ++k)
+          rows[static_cast<std::size_t>(k)] = RingRow(down.first[i] + k);
+        ScaleDownRow(rows.data(), down.weightsOf(y), down.count[i], c_.target.width,
+                     c_.target.origin + y * c_.target.rowStep, c_.target.pixelStep, c_.curve,
+                     c_.width);
       }
     }
   }
 
  private:
-  // Picture row y developed and scaled across.
-  const float* Filtered(int y) {
-    const int slot = y % ringRows_;
-    float* out = s_.filtered.data() + static_cast<std::size_t>(slot) * targetFloats_;
-    if (filteredHolds_[static_cast<std::size_t>(slot)] == y) return out;
-    filteredHolds_[static_cast<std::size_t>(slot)] = y;
-    if (y < stripTop_ || y >= stripTop_ + stripRows_) DevelopStrip(y & ~1);
-
-    const std::uint16_t* in = Strip() + (y - stripTop_) * stripStep_;
-    float* pixel = s_.sourceRow.data();
-    for (int x = 0; x < c_.frame.width; ++x, in += 3, pixel += kLanes) {
-      pixel[0] = in[0];
-      pixel[1] = in[1];
-      pixel[2] = in[2];
-      pixel[3] = 0;
-    }
-    // Four target pixels at a time, each summing its taps in order as ResampleRgb16 does: four
-    // independent chains of additions instead of one keep the adder busy.
-    const AxisFilter& across = c_.across;
-    const float* source = s_.sourceRow.data();
-    const auto taps = [&](int x) {
-      return source +
-             static_cast<std::ptrdiff_t>(across.first[static_cast<std::size_t>(x)]) * kLanes;
-    };
-    const auto count = [&](int x) { return across.count[static_cast<std::size_t>(x)]; };
-    int x = 0;
-    for (; x + 4 <= c_.target.width; x += 4) {
-      const float* w[4] = {across.weightsOf(x), across.weightsOf(x + 1), across.weightsOf(x + 2),
-                           across.weightsOf(x + 3)};
-      const float* p[4] = {taps(x), taps(x + 1), taps(x + 2), taps(x + 3)};
-      const int n[4] = {count(x), count(x + 1), count(x + 2), count(x + 3)};
-      const int common = std::min({n[0], n[1], n[2], n[3]});
-      FloatLanes rgb[4] = {Splat(0.0f), Splat(0.0f), Splat(0.0f), Splat(0.0f)};
-      for (int k = 0; k < common; ++k) {
-        const std::ptrdiff_t at = std::ptrdiff_t{k} * kLanes;
-        rgb[0] += Splat(w[0][k]) * LoadLanes(p[0] + at);
-        rgb[1] += Splat(w[1][k]) * LoadLanes(p[1] + at);
-        rgb[2] += Splat(w[2][k]) * LoadLanes(p[2] + at);
-        rgb[3] += Splat(w[3][k]) * LoadLanes(p[3] + at);
-      }
-      for (int j = 0; j < 4; ++j) {
-        for (int k = common; k < n[j]; ++k)
-          rgb[j] += Splat(w[j][k]) * LoadLanes(p[j] + std::ptrdiff_t{k} * kLanes);
-        StoreLanes(out + static_cast<std::ptrdiff_t>(x + j) * kLanes, rgb[j]);
-      }
-    }
-    for (; x < c_.target.width; ++x) {
-      const float* w = across.weightsOf(x);
-      const float* p = taps(x);
-      FloatLanes rgb = Splat(0.0f);
-      for (int k = 0; k < count(x); ++k, p += kLanes) rgb += Splat(w[k]) * LoadLanes(p);
-      StoreLanes(out + static_cast<std::ptrdiff_t>(x) * kLanes, rgb);
-    }
-    return out;
+  float* RingRow(int y) const {
+    return ring_ + static_cast<std::size_t>(y % ringRows_) * rowFloats_;
   }
+  float* Block(int b) const { return blocks_ + static_cast<std::size_t>(b) * blockFloats_; }
 
-  std::uint16_t* Strip() const { return static_cast<std::uint16_t*>(strip_.data()); }
-
-  // Picture rows [top, top + kStripRows) (fewer at the bottom) into the strip; top is even, as
-  // the tiles' colour pattern needs.
+  // Picture rows [top, top + kStripRows) (fewer at the bottom), scaled across, into the ring;
+  // top is even, as the tiles' colour pattern needs.
   void DevelopStrip(int top) {
     const RawFrame& f = c_.frame;
-    stripTop_ = top;
+    const AxisFilter& across = c_.across;
     stripRows_ = std::min(kStripRows, f.height - top);
+    const int blocks = (stripRows_ + lanes_ - 1) / lanes_;
     const int tileY = top - kDemosaicBorder;
     const int h = std::min(kStripTileHeight, (stripRows_ + 2 * kDemosaicBorder + 1) & ~1);
-    const int inner = kStripTileWidth - 2 * kDemosaicBorder;
-    // Strip row r is picture row top + r.
-    const Rgb16Target strip{Strip(), f.width, stripRows_, 3, stripStep_};
-    for (int x0 = 0; x0 < f.width; x0 += inner) {
-      const int columns = std::min(inner, f.width - x0);
+    const FilterTaps taps{across.first.data(), across.count.data(), across.weights.data(),
+                          across.stride};
+    const std::ptrdiff_t column = 3 * std::ptrdiff_t{lanes_};
+    float* out[16];
+    int column0 = 0;  // picture column of the blocks' first
+    int nextX = 0;    // first target column not yet scaled
+    for (int x0 = 0; x0 < f.width; x0 += kStripColumns) {
+      const int columns = std::min(kStripColumns, f.width - x0);
       const int w = std::min(kStripTileWidth, (columns + 2 * kDemosaicBorder + 1) & ~1);
-      const int tileX = x0 - kDemosaicBorder;
-      LoadMosaicTile(f, c_.levels, tileX, tileY, w, h, s_.tile.mosaic.data());
-      DemosaicTile(s_.tile, w, h, c_.levels.colour);
-      const TilePlanes planes{
-          s_.tile.rgb[0].data(), s_.tile.rgb[1].data(), s_.tile.rgb[2].data(), w, tileX,
-          -kDemosaicBorder};
-      WriteRgbTile(planes, f.cameraToOutput, x0, 0, columns, stripRows_, strip, nullptr,
-                   c_.rebuild);
+      LoadMosaicTile(f, c_.levels, x0 - kDemosaicBorder, tileY, w, h, tile_.mosaic.data());
+      DemosaicTile(tile_, w, h, c_.levels.colour, c_.width);
+      WriteCodes(w, x0 - column0, columns);
+
+      const int available = x0 + columns;
+      int endX = nextX;
+      while (endX < c_.target.width && across.first[static_cast<std::size_t>(endX)] +
+                                               across.count[static_cast<std::size_t>(endX)] <=
+                                           available)
+        ++endX;
+      for (int b = 0; b < blocks; ++b) {
+        const int rows = std::min(lanes_, stripRows_ - b * lanes_);
+        for (int l = 0; l < rows; ++l) out[l] = RingRow(top + b * lanes_ + l);
+        ScaleAcrossLanes(Block(b), column0, taps, nextX, endX, rows, out, c_.width);
+      }
+      nextX = endX;
+      if (nextX >= c_.target.width) continue;
+      // Keep the columns the target pixels still to come reach back to.
+      const int keepFrom =
+          std::min(available, c_.acrossReach.firstFrom[static_cast<std::size_t>(nextX)]);
+      if (keepFrom > column0) {
+        for (int b = 0; b < blocks; ++b) {
+          std::memmove(Block(b), Block(b) + (keepFrom - column0) * column,
+                       static_cast<std::size_t>(available - keepFrom) * column * sizeof(float));
+        }
+        column0 = keepFrom;
+      }
+    }
+  }
+
+  // The tile's developed codes of strip rows into the blocks, from block column `at` on.
+  void WriteCodes(int w, int at, int columns) {
+    const TilePlanes planes{tile_.rgb[0].data(), tile_.rgb[1].data(), tile_.rgb[2].data(), w,
+                            -kDemosaicBorder,    -kDemosaicBorder};
+    const std::ptrdiff_t column = 3 * std::ptrdiff_t{lanes_};
+    const auto lane = [&](int r) { return Block(r / lanes_) + at * column + r % lanes_; };
+    if (c_.rebuild == nullptr) {
+      for (int r = 0; r < stripRows_; ++r) {
+        const std::ptrdiff_t base =
+            static_cast<std::ptrdiff_t>(r + kDemosaicBorder) * w + kDemosaicBorder;
+        MatrixRowToLanes(planes.red + base, planes.green + base, planes.blue + base, c_.matrix,
+                         kLift, columns, lane(r), lanes_, c_.width);
+      }
+      return;
+    }
+    // The rebuild blends each pixel on its own: the full path's own loop, then the codes moved.
+    const Rgb16Target codes{codes_, columns, stripRows_, 3, 3 * std::ptrdiff_t{columns}};
+    WriteRgbTile(planes, c_.frame.cameraToOutput, 0, 0, columns, stripRows_, codes, nullptr,
+                 c_.rebuild);
+    for (int r = 0; r < stripRows_; ++r) {
+      const std::uint16_t* in = codes_ + static_cast<std::ptrdiff_t>(r) * 3 * columns;
+      float* o = lane(r);
+      for (int x = 0; x < columns; ++x, in += 3, o += column) {
+        o[0] = in[0];
+        o[lanes_] = in[1];
+        o[2 * lanes_] = in[2];
+      }
     }
   }
 
   const Context& c_;
-  ReducedScratch& s_;
-  HugePageBuffer strip_;
-  std::ptrdiff_t stripStep_ = 0;
-  int stripTop_ = 0;
-  int stripRows_ = 0;
+  BorrowedDemosaicScratch borrowed_;
+  DemosaicScratch& tile_ = *borrowed_;
+  HugePageBuffer memory_;
+  int lanes_ = 4;
+  std::size_t blockFloats_ = 0;  // one block of lanes_ rows, the widest reach of columns
+  std::size_t rowFloats_ = 0;    // one row scaled across
   int ringRows_ = 0;
-  std::size_t targetFloats_ = 0;
-  std::vector<int> filteredHolds_;
+  float* blocks_ = nullptr;
+  float* ring_ = nullptr;  // rows scaled across, row y in slot y % ringRows_
+  std::uint16_t* codes_ = nullptr;
+  int stripRows_ = 0;
 };
 
 }  // namespace
@@ -209,11 +223,27 @@ void DevelopReduced(const RawFrame& frame, const Rgb16Target& target, const Tran
   const HighlightRebuild rebuild{levels.gain, levels.saturation};
   const AxisFilter across = MakeAxisFilter(frame.width, target.width);
   const AxisFilter down = MakeAxisFilter(frame.height, target.height);
-  const Context context{
-      frame, levels, frame.reconstructHighlights ? &rebuild : nullptr, across, down, target, curve};
-  SplitAcrossThreads(target.height, threads, [&](int firstRow, int endRow) {
-    thread_local ReducedRows rows;
-    ReducedScratch scratch(rows);
-    Band(context, scratch).Develop(firstRow, endRow);
-  });
+  const Reach acrossReach = ReachOf(across);
+  const Reach downReach = ReachOf(down);
+  Context context{frame,
+                  levels,
+                  frame.reconstructHighlights ? &rebuild : nullptr,
+                  across,
+                  down,
+                  acrossReach,
+                  downReach,
+                  target,
+                  curve,
+                  {},
+                  WidestDemosaic()};
+  // As WriteRgbTile scales it (the rebuild path calls WriteRgbTile itself).
+  for (int r = 0; r < 3; ++r) {
+    for (int col = 0; col < 3; ++col) {
+      context.matrix[r][col] =
+          frame.cameraToOutput[static_cast<std::size_t>(r)][static_cast<std::size_t>(col)] *
+          65535.0f;
+    }
+  }
+  SplitAcrossThreads(target.height, threads,
+                     [&](int firstRow, int endRow) { Band(context).Develop(firstRow, endRow); });
 }
