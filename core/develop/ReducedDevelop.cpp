@@ -172,11 +172,12 @@ class Band {
     const std::ptrdiff_t column = 3 * std::ptrdiff_t{lanes_};
     const auto lane = [&](int r) { return Block(r / lanes_) + at * column + r % lanes_; };
     if (c_.rebuild == nullptr) {
-      for (int r = 0; r < stripRows_; ++r) {
+      for (int r = 0; r < stripRows_; r += lanes_) {
         const std::ptrdiff_t base =
             static_cast<std::ptrdiff_t>(r + kDemosaicBorder) * w + kDemosaicBorder;
-        MatrixRowToLanes(planes.red + base, planes.green + base, planes.blue + base, c_.matrix,
-                         kLift, columns, lane(r), lanes_, c_.width);
+        MatrixBlockToLanes(planes.red + base, planes.green + base, planes.blue + base, w,
+                           std::min(lanes_, stripRows_ - r), c_.matrix, kLift, columns, lane(r),
+                           c_.width);
       }
       return;
     }

@@ -16,32 +16,64 @@ inline float ClampToCodes(float v) {
   return v < 0.0f ? 0.0f : (65535.0f < v ? 65535.0f : v);
 }
 
-inline void MatrixRowToLanesKernel(const float* r, const float* g, const float* b,
-                                   const float (&m)[3][3], float lift, int count, float* out,
-                                   int lanes) {
-  const std::ptrdiff_t step = 3 * std::ptrdiff_t{lanes};
-  int x = 0;
-  for (; x + kWidth <= count; x += kWidth) {
-    const Lanes red = LoadWide(r + x), green = LoadWide(g + x), blue = LoadWide(b + x);
-    Lanes codes[3];
-    for (int c = 0; c < 3; ++c) {
-      const Lanes v = m[c][0] * red + m[c][1] * green + m[c][2] * blue;
-      // Truncated to whole codes as the 16-bit linear picture holds them.
-      codes[c] = __builtin_convertvector(
-          __builtin_convertvector(ClampToCodes(v + lift), IntLanesOf), Lanes);
+// Swaps the B x B blocks off the diagonal of each pair of vectors B apart; over B = kWidth / 2
+// down to 1 that transposes kWidth vectors of kWidth lanes.
+template <int B, std::size_t... J>
+inline void SwapBlocks(Lanes& a, Lanes& b, std::index_sequence<J...>) {
+  const Lanes low = __builtin_shufflevector(a, b, ((J & B) ? kWidth + J - B : J)...);
+  const Lanes high = __builtin_shufflevector(a, b, ((J & B) ? kWidth + J : J + B)...);
+  a = low;
+  b = high;
+}
+template <int B>
+inline void Transpose(Lanes (&v)[kWidth]) {
+  if constexpr (B >= 1) {
+    for (int i = 0; i < kWidth; ++i) {
+      if ((i & B) == 0) SwapBlocks<B>(v[i], v[i + B], std::make_index_sequence<kWidth>());
     }
-    float* o = out + x * step;
-    for (int k = 0; k < kWidth; ++k, o += step) {
-      o[0] = codes[0][k];
-      o[lanes] = codes[1][k];
-      o[2 * lanes] = codes[2][k];
-    }
+    Transpose<B / 2>(v);
   }
-  float* o = out + x * step;
-  for (; x < count; ++x, o += step) {
+}
+
+// Codes as the 16-bit linear picture holds them: trunc(clamp(m . rgb + lift, 0, 65535)).
+inline Lanes CodesOf(const float (&m)[3], Lanes red, Lanes green, Lanes blue, float lift) {
+  const Lanes v = m[0] * red + m[1] * green + m[2] * blue;
+  return __builtin_convertvector(__builtin_convertvector(ClampToCodes(v + lift), IntLanesOf),
+                                 Lanes);
+}
+
+// kWidth rows at a time (rows beyond `rows` repeat the last), computed along the rows and
+// turned into row lanes in registers.
+inline void MatrixBlockToLanesKernel(const float* r, const float* g, const float* b,
+                                     std::ptrdiff_t stride, int rows, const float (&m)[3][3],
+                                     float lift, int count, float* out) {
+  constexpr std::ptrdiff_t kColumn = 3 * kWidth;
+  std::ptrdiff_t rowAt[kWidth];
+  for (int l = 0; l < kWidth; ++l) rowAt[l] = (l < rows ? l : rows - 1) * stride;
+  int x = 0;
+  while (x < count && kWidth <= count) {
+    // The last step overlaps the one before: its columns get the same values again.
+    x = x + kWidth <= count ? x : count - kWidth;
     for (int c = 0; c < 3; ++c) {
-      const float v = m[c][0] * r[x] + m[c][1] * g[x] + m[c][2] * b[x];
-      o[c * lanes] = static_cast<float>(static_cast<std::uint16_t>(ClampToCodes(v + lift)));
+      Lanes codes[kWidth];
+      for (int l = 0; l < kWidth; ++l) {
+        const std::ptrdiff_t at = rowAt[l] + x;
+        codes[l] = CodesOf(m[c], LoadWide(r + at), LoadWide(g + at), LoadWide(b + at), lift);
+      }
+      Transpose<kWidth / 2>(codes);
+      float* o = out + x * kColumn + c * kWidth;
+      for (int j = 0; j < kWidth; ++j) StoreWide(o + j * kColumn, codes[j]);
+    }
+    x += kWidth;
+  }
+  for (; x < count; ++x) {
+    for (int l = 0; l < rows; ++l) {
+      const std::ptrdiff_t at = rowAt[l] + x;
+      for (int c = 0; c < 3; ++c) {
+        const float v = m[c][0] * r[at] + m[c][1] * g[at] + m[c][2] * b[at];
+        out[(x * 3 + c) * kWidth + l] =
+            static_cast<float>(static_cast<std::uint16_t>(ClampToCodes(v + lift)));
+      }
     }
   }
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "FloatLanes.h"
 
@@ -16,6 +17,9 @@ constexpr int kWidth = kLanes;
 inline Lanes LoadWide(const float* p) {
   return LoadLanes(p);
 }
+inline void StoreWide(float* p, Lanes v) {
+  StoreLanes(p, v);
+}
 
 #include "ReducedKernel.h"
 
@@ -23,10 +27,10 @@ inline Lanes LoadWide(const float* p) {
 
 #if defined(__x86_64__)
 // The same loops over eight and sixteen lanes, in files of their own built for AVX2 and AVX-512.
-void MatrixRowToLanesAvx2(const float* r, const float* g, const float* b, const float (&m)[3][3],
-                          float lift, int count, float* out, int lanes);
-void MatrixRowToLanesAvx512(const float* r, const float* g, const float* b, const float (&m)[3][3],
-                            float lift, int count, float* out, int lanes);
+void MatrixBlockToLanesAvx2(const float* r, const float* g, const float* b, std::ptrdiff_t stride,
+                            int rows, const float (&m)[3][3], float lift, int count, float* out);
+void MatrixBlockToLanesAvx512(const float* r, const float* g, const float* b, std::ptrdiff_t stride,
+                              int rows, const float (&m)[3][3], float lift, int count, float* out);
 void ScaleAcrossLanesAvx2(const float* block, int column0, const int* first, const int* count,
                           const float* weights, int stride, int xBegin, int xEnd, int rows,
                           float* const* out);
@@ -51,20 +55,21 @@ int RowLanes(DemosaicWidth width) {
   return kLanes;
 }
 
-void MatrixRowToLanes(const float* r, const float* g, const float* b, const float (&m)[3][3],
-                      float lift, int count, float* out, int lanes, DemosaicWidth width) {
+void MatrixBlockToLanes(const float* r, const float* g, const float* b, std::ptrdiff_t stride,
+                        int rows, const float (&m)[3][3], float lift, int count, float* block,
+                        DemosaicWidth width) {
 #if defined(__x86_64__)
   if (width == DemosaicWidth::kSixteen) {
-    MatrixRowToLanesAvx512(r, g, b, m, lift, count, out, lanes);
+    MatrixBlockToLanesAvx512(r, g, b, stride, rows, m, lift, count, block);
     return;
   }
   if (width == DemosaicWidth::kEight) {
-    MatrixRowToLanesAvx2(r, g, b, m, lift, count, out, lanes);
+    MatrixBlockToLanesAvx2(r, g, b, stride, rows, m, lift, count, block);
     return;
   }
 #endif
   (void)width;
-  MatrixRowToLanesKernel(r, g, b, m, lift, count, out, lanes);
+  MatrixBlockToLanesKernel(r, g, b, stride, rows, m, lift, count, block);
 }
 
 void ScaleAcrossLanes(const float* block, int column0, const FilterTaps& taps, int xBegin, int xEnd,

@@ -14,11 +14,12 @@
 // column x, channel c) of a block sits at block[(x * 3 + c) * lanes + l].
 int RowLanes(DemosaicWidth width);
 
-// The codes MatrixRow gives for x in [0, count) (linear, no curve), as floats into one lane of
-// a row-lane block: out[(x * 3 + c) * lanes] for channel c.
-void MatrixRowToLanes(const float* r, const float* g, const float* b, const float (&m)[3][3],
-                      float lift, int count, float* out, int lanes,
-                      DemosaicWidth width = WidestDemosaic());
+// The codes MatrixRow gives (linear, no curve) for `rows` rows (at most RowLanes(width)) of
+// planes r, g, b (rows `stride` apart), columns [0, count), as floats into a row-lane block of
+// RowLanes(width) lanes; lanes past `rows` get values of no meaning.
+void MatrixBlockToLanes(const float* r, const float* g, const float* b, std::ptrdiff_t stride,
+                        int rows, const float (&m)[3][3], float lift, int count, float* block,
+                        DemosaicWidth width = WidestDemosaic());
 
 // The filter along one axis, as AxisFilter holds it.
 struct FilterTaps {

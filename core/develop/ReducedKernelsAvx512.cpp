@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #if defined(__AVX512F__)
 
@@ -17,9 +18,9 @@ constexpr int kWidth = 16;
 
 }  // namespace
 
-void MatrixRowToLanesAvx512(const float* r, const float* g, const float* b, const float (&m)[3][3],
-                            float lift, int count, float* out, int lanes) {
-  MatrixRowToLanesKernel(r, g, b, m, lift, count, out, lanes);
+void MatrixBlockToLanesAvx512(const float* r, const float* g, const float* b, std::ptrdiff_t stride,
+                              int rows, const float (&m)[3][3], float lift, int count, float* out) {
+  MatrixBlockToLanesKernel(r, g, b, stride, rows, m, lift, count, out);
 }
 
 void ScaleAcrossLanesAvx512(const float* block, int column0, const int* first, const int* count,
