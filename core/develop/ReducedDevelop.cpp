@@ -22,6 +22,8 @@ constexpr int kStripTileWidth = 256;
 constexpr int kStripTileHeight = 128;
 constexpr int kStripRows = kStripTileHeight - 2 * kDemosaicBorder;  // even
 constexpr int kStripColumns = kStripTileWidth - 2 * kDemosaicBorder;
+// Target pixels scaled down at a time (a multiple of the widest kernel step).
+constexpr int kDownColumns = 32;
 
 // The lift WriteRgbTile adds before truncating to codes.
 constexpr float kLift = 1.0f / 64;
@@ -93,21 +95,37 @@ class Band {
   void Develop(int firstRow, int endRow) {
     if (firstRow >= endRow) return;
     const AxisFilter& down = c_.down;
+    // The band's picture rows: from the first its target rows reach to the last.
+    int last = 0;
+    for (int y = firstRow; y < endRow; ++y) {
+      const auto i = static_cast<std::size_t>(y);
+      last = std::max(last, down.first[i] + down.count[i]);
+    }
     std::vector<const float*> rows(static_cast<std::size_t>(down.maxCount()));
     int top = c_.downReach.firstFrom[static_cast<std::size_t>(firstRow)] & ~1;
     for (int y = firstRow; y < endRow;) {
-      if (top >= c_.frame.height) throw Exception("Bayer frame: scaling taps past the picture");
-      DevelopStrip(top);
+      if (top >= last) throw Exception("Bayer frame: scaling taps past the picture");
+      DevelopStrip(top, last);
       top += stripRows_;
-      for (; y < endRow; ++y) {
-        const auto i = static_cast<std::size_t>(y);
-        if (down.first[i] + down.count[i] > top) break;
-        for (int k = 0; k < down.count[i]; ++k)
-          rows[static_cast<std::size_t>(k)] = RingRow(down.first[i] + k);
-        ScaleDownRow(rows.data(), down.weightsOf(y), down.count[i], c_.target.width,
-                     c_.target.origin + y * c_.target.rowStep, c_.target.pixelStep, c_.curve,
-                     c_.width);
+      int ready = y;
+      while (ready < endRow && down.first[static_cast<std::size_t>(ready)] +
+                                       down.count[static_cast<std::size_t>(ready)] <=
+                                   top)
+        ++ready;
+      // A few columns of every ready row at a time: the rows' shares of those columns stay in
+      // the core's cache from one target row to the next, which takes most of the same rows.
+      for (int x = 0; x < c_.target.width; x += kDownColumns) {
+        const int pixels = std::min(kDownColumns, c_.target.width - x);
+        for (int t = y; t < ready; ++t) {
+          const auto i = static_cast<std::size_t>(t);
+          for (int k = 0; k < down.count[i]; ++k)
+            rows[static_cast<std::size_t>(k)] = RingRow(down.first[i] + k) + 3 * x;
+          ScaleDownRow(rows.data(), down.weightsOf(t), down.count[i], pixels,
+                       c_.target.origin + t * c_.target.rowStep + x * c_.target.pixelStep,
+                       c_.target.pixelStep, c_.curve, c_.width);
+        }
       }
+      y = ready;
     }
   }
 
@@ -117,12 +135,12 @@ class Band {
   }
   float* Block(int b) const { return blocks_ + static_cast<std::size_t>(b) * blockFloats_; }
 
-  // Picture rows [top, top + kStripRows) (fewer at the bottom), scaled across, into the ring;
-  // top is even, as the tiles' colour pattern needs.
-  void DevelopStrip(int top) {
+  // Picture rows [top, top + kStripRows) (fewer at the band's end, kept even up to the
+  // picture's), scaled across, into the ring; top is even, as the tiles' colour pattern needs.
+  void DevelopStrip(int top, int last) {
     const RawFrame& f = c_.frame;
     const AxisFilter& across = c_.across;
-    stripRows_ = std::min(kStripRows, f.height - top);
+    stripRows_ = std::min({kStripRows, f.height - top, (last - top + 1) & ~1});
     const int blocks = (stripRows_ + lanes_ - 1) / lanes_;
     const int tileY = top - kDemosaicBorder;
     const int h = std::min(kStripTileHeight, (stripRows_ + 2 * kDemosaicBorder + 1) & ~1);

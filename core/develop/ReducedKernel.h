@@ -102,15 +102,27 @@ inline void ScaleAcrossLanesKernel(const float* block, int column0, const int* f
   }
 }
 
-// Codes of kWidth pixels (3 * kWidth values from i) written out.
+// Codes of kWidth pixels (their 3 * kWidth values in order) written out.
 inline void StoreCodes(const Lanes (&sums)[3], std::uint16_t* out, std::ptrdiff_t pixelStep,
                        const std::uint16_t* table) {
-  IntLanesOf codes[3];
-  for (int q = 0; q < 3; ++q)
-    codes[q] = __builtin_convertvector(ClampToCodes(sums[q]) + 0.5f, IntLanesOf);
-  for (int e = 0; e < 3 * kWidth; ++e) {
-    const auto code = static_cast<std::uint16_t>(codes[e / kWidth][e % kWidth]);
-    out[(e / 3) * pixelStep + e % 3] = table != nullptr ? table[code] : code;
+  int codes[3 * kWidth];
+  for (int q = 0; q < 3; ++q) {
+    const IntLanesOf c = __builtin_convertvector(ClampToCodes(sums[q]) + 0.5f, IntLanesOf);
+    std::memcpy(codes + q * kWidth, &c, sizeof c);
+  }
+  const int* c = codes;
+  if (table != nullptr) {
+    for (int p = 0; p < kWidth; ++p, c += 3, out += pixelStep) {
+      out[0] = table[c[0]];
+      out[1] = table[c[1]];
+      out[2] = table[c[2]];
+    }
+  } else {
+    for (int p = 0; p < kWidth; ++p, c += 3, out += pixelStep) {
+      out[0] = static_cast<std::uint16_t>(c[0]);
+      out[1] = static_cast<std::uint16_t>(c[1]);
+      out[2] = static_cast<std::uint16_t>(c[2]);
+    }
   }
 }
 
