@@ -54,15 +54,16 @@ inline void MatrixBlockToLanesKernel(const float* r, const float* g, const float
   while (x < count && kWidth <= count) {
     // The last step overlaps the one before: its columns get the same values again.
     x = x + kWidth <= count ? x : count - kWidth;
+    Lanes codes[3][kWidth];
+    for (int l = 0; l < kWidth; ++l) {
+      const std::ptrdiff_t at = rowAt[l] + x;
+      const Lanes red = LoadWide(r + at), green = LoadWide(g + at), blue = LoadWide(b + at);
+      for (int c = 0; c < 3; ++c) codes[c][l] = CodesOf(m[c], red, green, blue, lift);
+    }
     for (int c = 0; c < 3; ++c) {
-      Lanes codes[kWidth];
-      for (int l = 0; l < kWidth; ++l) {
-        const std::ptrdiff_t at = rowAt[l] + x;
-        codes[l] = CodesOf(m[c], LoadWide(r + at), LoadWide(g + at), LoadWide(b + at), lift);
-      }
-      Transpose<kWidth / 2>(codes);
+      Transpose<kWidth / 2>(codes[c]);
       float* o = out + x * kColumn + c * kWidth;
-      for (int j = 0; j < kWidth; ++j) StoreWide(o + j * kColumn, codes[j]);
+      for (int j = 0; j < kWidth; ++j) StoreWide(o + j * kColumn, codes[c][j]);
     }
     x += kWidth;
   }
