@@ -1,6 +1,7 @@
 #include "ReducedDevelop.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -69,24 +70,31 @@ struct Context {
 // as soon as its rows are.
 class Band {
  public:
-  explicit Band(const Context& c) : c_(c) {
+  // memory: Context::bandBytes of this band's own.
+  Band(const Context& c, void* memory) : c_(c) {
     lanes_ = RowLanes(c.width);
-    blockFloats_ = static_cast<std::size_t>(kStripColumns + c.acrossReach.span) * 3 * lanes_;
-    const std::size_t blocks = static_cast<std::size_t>((kStripRows + lanes_ - 1) / lanes_);
+    blockFloats_ = BlockFloats(c);
     rowFloats_ = static_cast<std::size_t>(c.target.width) * 3;
-    ringRows_ = kStripRows + c.downReach.span;
-    const std::size_t floats =
-        blocks * blockFloats_ + static_cast<std::size_t>(ringRows_) * rowFloats_;
-    const std::size_t codes =
-        c.rebuild != nullptr ? std::size_t{3} * kStripColumns * kStripRows : 0;
-    memory_ = TakeSpareBuffer(floats * sizeof(float) + codes * sizeof(std::uint16_t));
-    blocks_ = static_cast<float*>(memory_.data());
-    ring_ = blocks_ + blocks * blockFloats_;
+    ringRows_ = RingRows(c);
+    blocks_ = static_cast<float*>(memory);
+    ring_ = blocks_ + static_cast<std::size_t>(Blocks(c)) * blockFloats_;
     codes_ =
         reinterpret_cast<std::uint16_t*>(ring_ + static_cast<std::size_t>(ringRows_) * rowFloats_);
     tile_.Reserve(kStripTileWidth, kStripTileHeight);
   }
-  ~Band() { KeepSpareBuffer(std::move(memory_)); }
+
+  // Bytes a band works in: its blocks, its ring of rows and (for the highlight rebuild) one
+  // tile's codes, rounded to whole pages.
+  static std::size_t Bytes(const Context& c) {
+    const std::size_t floats =
+        static_cast<std::size_t>(Blocks(c)) * BlockFloats(c) +
+        static_cast<std::size_t>(RingRows(c)) * static_cast<std::size_t>(c.target.width) * 3;
+    const std::size_t codes =
+        c.rebuild != nullptr ? std::size_t{3} * kStripColumns * kStripRows : 0;
+    const std::size_t bytes = floats * sizeof(float) + codes * sizeof(std::uint16_t);
+    return (bytes + 4095) / 4096 * 4096;
+  }
+
   Band(const Band&) = delete;
   Band& operator=(const Band&) = delete;
 
@@ -130,6 +138,15 @@ class Band {
   }
 
  private:
+  static int Blocks(const Context& c) {
+    return (kStripRows + RowLanes(c.width) - 1) / RowLanes(c.width);
+  }
+  // One block of row lanes, as wide as a tile and the widest reach of columns before it.
+  static std::size_t BlockFloats(const Context& c) {
+    return static_cast<std::size_t>(kStripColumns + c.acrossReach.span) * 3 * RowLanes(c.width);
+  }
+  static int RingRows(const Context& c) { return kStripRows + c.downReach.span; }
+
   float* RingRow(int y) const {
     return ring_ + static_cast<std::size_t>(y % ringRows_) * rowFloats_;
   }
@@ -217,7 +234,6 @@ class Band {
   const Context& c_;
   BorrowedDemosaicScratch borrowed_;
   DemosaicScratch& tile_ = *borrowed_;
-  HugePageBuffer memory_;
   int lanes_ = 4;
   std::size_t blockFloats_ = 0;  // one block of lanes_ rows, the widest reach of columns
   std::size_t rowFloats_ = 0;    // one row scaled across
@@ -263,6 +279,18 @@ void DevelopReduced(const RawFrame& frame, const Rgb16Target& target, const Tran
           65535.0f;
     }
   }
-  SplitAcrossThreads(target.height, threads,
-                     [&](int firstRow, int endRow) { Band(context).Develop(firstRow, endRow); });
+  // One block for all bands, taken from the memory earlier work has touched already (the
+  // file's bytes, spent by now, or an earlier frame's): no fresh pages to fault in.
+  const int bands = std::max(1, std::min(threads, target.height));
+  const std::size_t bandBytes = Band::Bytes(context);
+  struct Spare {
+    HugePageBuffer buffer;
+    ~Spare() { KeepSpareBuffer(std::move(buffer)); }
+  } memory{TakeSpareBuffer(bandBytes * static_cast<std::size_t>(bands))};
+  std::atomic<int> nextBand{0};
+  SplitAcrossThreads(target.height, bands, [&](int firstRow, int endRow) {
+    auto* own = static_cast<std::byte*>(memory.buffer.data()) +
+                static_cast<std::size_t>(nextBand++) * bandBytes;
+    Band(context, own).Develop(firstRow, endRow);
+  });
 }
