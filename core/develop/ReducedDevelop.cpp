@@ -1,11 +1,13 @@
 #include "ReducedDevelop.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "ColourCurve.h"
@@ -25,6 +27,22 @@ constexpr int kStripRows = kStripTileHeight - 2 * kDemosaicBorder;  // even
 constexpr int kStripColumns = kStripTileWidth - 2 * kDemosaicBorder;
 // Target pixels scaled down at a time (a multiple of the widest kernel step).
 constexpr int kDownColumns = 32;
+
+// Floats of each tile plane: the tile and room for the vector loads that reach past a plane's
+// end (on cache lines of their own).
+constexpr std::size_t kPlaneFloats =
+    (std::size_t{kStripTileWidth} * kStripTileHeight + 64 + 15) / 16 * 16;
+
+// The planes of a tile's scratch, to be placed in memory the develop already has: fresh planes
+// per conversion cost their page faults.
+constexpr std::size_t kTilePlanes = 9;
+static_assert(sizeof(DemosaicScratch) ==
+                  kTilePlanes * sizeof(std::span<float>) + sizeof(HugePageBuffer),
+              "every plane of the tile scratch is placed here");
+std::array<std::span<float>*, kTilePlanes> TilePlanesOf(DemosaicScratch& s) {
+  return {&s.mosaic,    &s.rgb[0],  &s.rgb[1],      &s.rgb[2],     &s.highPassA,
+          &s.highPassB, &s.lowPass, &s.vhDirection, &s.pqDirection};
+}
 
 // The lift WriteRgbTile adds before truncating to codes.
 constexpr float kLift = 1.0f / 64;
@@ -78,8 +96,14 @@ class Band {
     ringRows_ = RingRows(c);
     blocks_ = static_cast<float*>(memory);
     ring_ = blocks_ + static_cast<std::size_t>(Blocks(c)) * blockFloats_;
-    codes_ =
-        reinterpret_cast<std::uint16_t*>(ring_ + static_cast<std::size_t>(ringRows_) * rowFloats_);
+    float* planes = ring_ + static_cast<std::size_t>(ringRows_) * rowFloats_;
+    for (std::span<float>* plane : TilePlanesOf(tile_)) {
+      *plane = {planes, kPlaneFloats};
+      planes += kPlaneFloats;
+    }
+    codes_ = reinterpret_cast<std::uint16_t*>(planes);
+    // A no-op unless the kernel needs more room past a plane than given here: then it places
+    // the planes in memory of its own.
     tile_.Reserve(kStripTileWidth, kStripTileHeight);
   }
 
@@ -88,7 +112,8 @@ class Band {
   static std::size_t Bytes(const Context& c) {
     const std::size_t floats =
         static_cast<std::size_t>(Blocks(c)) * BlockFloats(c) +
-        static_cast<std::size_t>(RingRows(c)) * static_cast<std::size_t>(c.target.width) * 3;
+        static_cast<std::size_t>(RingRows(c)) * static_cast<std::size_t>(c.target.width) * 3 +
+        kTilePlanes * kPlaneFloats;
     const std::size_t codes =
         c.rebuild != nullptr ? std::size_t{3} * kStripColumns * kStripRows : 0;
     const std::size_t bytes = floats * sizeof(float) + codes * sizeof(std::uint16_t);
@@ -232,8 +257,7 @@ class Band {
   }
 
   const Context& c_;
-  BorrowedDemosaicScratch borrowed_;
-  DemosaicScratch& tile_ = *borrowed_;
+  DemosaicScratch tile_;  // its planes in the band's memory
   int lanes_ = 4;
   std::size_t blockFloats_ = 0;  // one block of lanes_ rows, the widest reach of columns
   std::size_t rowFloats_ = 0;    // one row scaled across
