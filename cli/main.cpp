@@ -515,7 +515,8 @@ int Convert(const CliOptions& options) {
   if (settings.jobs == 0) {
     std::int64_t pixels = 0;
     try {
-      if (!paths.empty()) {
+      // Only a batch has a number of jobs to choose: a single file is not opened twice.
+      if (paths.size() > 1) {
         const TRawImageSize size = GetRawImageSize(paths.front());
         pixels = std::int64_t{size.Width} * size.Height;
       }
