@@ -88,15 +88,15 @@ struct Context {
 // as soon as its rows are.
 class Band {
  public:
-  // memory: Context::bandBytes of this band's own.
+  // memory: Bytes(c) of this band's own, on a cache line.
   Band(const Context& c, void* memory) : c_(c) {
     lanes_ = RowLanes(c.width);
     blockFloats_ = BlockFloats(c);
     rowFloats_ = static_cast<std::size_t>(c.target.width) * 3;
     ringRows_ = RingRows(c);
     blocks_ = static_cast<float*>(memory);
-    ring_ = blocks_ + static_cast<std::size_t>(Blocks(c)) * blockFloats_;
-    float* planes = ring_ + static_cast<std::size_t>(ringRows_) * rowFloats_;
+    ring_ = blocks_ + Lines(static_cast<std::size_t>(Blocks(c)) * blockFloats_);
+    float* planes = ring_ + Lines(static_cast<std::size_t>(ringRows_) * rowFloats_);
     for (std::span<float>* plane : TilePlanesOf(tile_)) {
       *plane = {planes, kPlaneFloats};
       planes += kPlaneFloats;
@@ -110,10 +110,10 @@ class Band {
   // Bytes a band works in: its blocks, its ring of rows and (for the highlight rebuild) one
   // tile's codes, rounded to whole pages.
   static std::size_t Bytes(const Context& c) {
-    const std::size_t floats =
-        static_cast<std::size_t>(Blocks(c)) * BlockFloats(c) +
-        static_cast<std::size_t>(RingRows(c)) * static_cast<std::size_t>(c.target.width) * 3 +
-        kTilePlanes * kPlaneFloats;
+    const std::size_t floats = Lines(static_cast<std::size_t>(Blocks(c)) * BlockFloats(c)) +
+                               Lines(static_cast<std::size_t>(RingRows(c)) *
+                                     static_cast<std::size_t>(c.target.width) * 3) +
+                               kTilePlanes * kPlaneFloats;
     const std::size_t codes =
         c.rebuild != nullptr ? std::size_t{3} * kStripColumns * kStripRows : 0;
     const std::size_t bytes = floats * sizeof(float) + codes * sizeof(std::uint16_t);
@@ -163,6 +163,8 @@ class Band {
   }
 
  private:
+  // Floats rounded up to whole cache lines, so that every part starts on one.
+  static std::size_t Lines(std::size_t floats) { return (floats + 15) / 16 * 16; }
   static int Blocks(const Context& c) {
     return (kStripRows + RowLanes(c.width) - 1) / RowLanes(c.width);
   }
