@@ -1,8 +1,9 @@
 // The bodies of the reduced develop's kernels over one vector width. Each file that includes it,
-// inside its own anonymous namespace and after the standard headers, first defines kWidth and
-// includes WideLanes.h. Every lane gets the scalar loop's operations in its order; nothing here
-// comes from <algorithm> or takes a library type, so that no shared inline function is compiled
-// here for a wider instruction set.
+// inside its own anonymous namespace and after the standard headers (<utility> among them),
+// first defines kWidth and its lane types, loads and stores (WideLanes.h). Every lane gets the
+// scalar loop's operations in its order; nothing here comes from <algorithm> or calls a library
+// function (std::index_sequence only names indices), so that no shared inline function is
+// compiled here for a wider instruction set.
 
 inline Lanes Broadcast(float v) {
   return Lanes{} + v;
