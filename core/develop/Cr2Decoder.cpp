@@ -146,9 +146,23 @@ class BitReader {
   explicit BitReader(std::span<const std::uint8_t> data)
       : p_(data.data()), end_(data.data() + data.size()) {}
 
-  // At least 32 bits in the cache afterwards: enough for one code and its difference.
+  // At least 32 bits in the cache afterwards: enough for one code and its difference. Topped up
+  // on every call, eight bytes at a time where none of them is 0xFF: no branch that depends on
+  // how many bits the last codes took. The load may put bits past count_ into the cache; they
+  // are the stream's next bits, so the next top-up ORs the same bits over them.
   void Fill() {
-    if (count_ < 32) Refill();
+    if (end_ - p_ >= 8 && !ended_) [[likely]] {
+      std::uint64_t word;
+      std::memcpy(&word, p_, 8);
+      const std::uint64_t inverted = ~word;
+      if (((inverted - 0x0101010101010101u) & ~inverted & 0x8080808080808080u) == 0) [[likely]] {
+        cache_ |= __builtin_bswap64(word) >> count_;
+        p_ += (63 - count_) >> 3;
+        count_ |= 56;
+        return;
+      }
+    }
+    if (count_ < 32) RefillBytes();
   }
   std::uint32_t Peek(int n) const { return std::uint32_t(cache_ >> (64 - n)); }
   void Skip(int n) {
@@ -158,24 +172,8 @@ class BitReader {
   bool Overrun() const { return count_ < padding_; }
 
  private:
-  void Refill() {
-    if (!ended_ && end_ - p_ >= 4) {
-      std::uint32_t word;
-      std::memcpy(&word, p_, 4);
-      // A 0xFF byte means stuffing or a marker: taken byte by byte below.
-      const std::uint32_t inverted = ~word;
-      if (((inverted - 0x01010101u) & ~inverted & 0x80808080u) == 0) {
-        cache_ |= std::uint64_t(__builtin_bswap32(word)) << (32 - count_);
-        count_ += 32;
-        p_ += 4;
-        return;
-      }
-    }
-    RefillBytes();
-  }
-
   void RefillBytes() {
-    while (count_ <= 56) {
+    while (count_ < 56) {
       std::uint64_t byte = 0;
       if (!ended_) {
         if (p_ == end_) {
