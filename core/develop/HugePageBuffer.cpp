@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -25,6 +26,42 @@ struct SparePool {
   std::vector<HugePageBuffer> buffers;
 };
 SparePool pool;
+
+// Huge pages are the cheap way to map a frame's memory, except on virtual machines that give
+// memory which has stayed free for a few seconds back to their host (free page reporting): the
+// host maps such a huge page again one small page at a time when it is first touched, about 5 ms
+// against 0.2 ms for a huge page freed recently and 1 ms for the same memory in small pages.
+// Pages mapped here are timed, and once one has come that slowly, the process keeps to small
+// pages.
+std::atomic<bool> hugePagesSlow{false};
+constexpr auto kSlowHugePage = std::chrono::microseconds(2000);
+
+enum class Mapping { kRefused, kQuick, kSlow };
+
+// Maps the whole pages of [begin, end), at most one huge page, now.
+Mapping MapNow(std::uintptr_t begin, std::uintptr_t end) {
+#ifdef MADV_POPULATE_WRITE
+  const auto start = std::chrono::steady_clock::now();
+  // Refused: a kernel without the advice (Linux 5.14), or no memory left; the owner's first
+  // writes map the pages then.
+  if (::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE) != 0) {
+    return Mapping::kRefused;
+  }
+  return std::chrono::steady_clock::now() - start > kSlowHugePage ? Mapping::kSlow
+                                                                   : Mapping::kQuick;
+#else
+  (void)begin;
+  (void)end;
+  return Mapping::kRefused;
+#endif
+}
+
+// Small pages for what is not mapped yet of [begin, end) (page-aligned), and for every later
+// buffer.
+void KeepToSmallPages(std::uintptr_t begin, std::uintptr_t end) {
+  hugePagesSlow = true;
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_NOHUGEPAGE);
+}
 
 }  // namespace
 
@@ -65,10 +102,23 @@ void HugePageBuffer::EnsureSize(std::size_t bytes) {
   char* end = aligned + rounded;
   char* mappedEnd = start + mapped;
   if (mappedEnd > end) ::munmap(end, static_cast<std::size_t>(mappedEnd - end));
-  // Advice only: without transparent huge pages the buffer works the same, slower to touch.
-  ::madvise(aligned, rounded, MADV_HUGEPAGE);
   data_ = aligned;
   size_ = rounded;
+  if (hugePagesSlow) return;
+  // Advice only: without transparent huge pages the buffer works the same, slower to touch.
+  ::madvise(aligned, rounded, MADV_HUGEPAGE);
+  // The first two huge pages are mapped now, to see how huge pages come (the owner's first
+  // writes would map them anyway).
+  const auto base = reinterpret_cast<std::uintptr_t>(aligned);
+  const std::size_t probes = std::min<std::size_t>(2, rounded / kHugePage);
+  for (std::size_t i = 0; i < probes; ++i) {
+    const Mapping mapping = MapNow(base + i * kHugePage, base + (i + 1) * kHugePage);
+    if (mapping == Mapping::kRefused) return;
+    if (mapping == Mapping::kSlow) {
+      KeepToSmallPages(base + (i + 1) * kHugePage, base + rounded);
+      return;
+    }
+  }
 }
 
 void HugePageBuffer::Release() noexcept {
@@ -127,21 +177,28 @@ void PageWarmer::Stop() {
 }
 
 void PageWarmer::Run(const std::vector<std::span<std::byte>>& regions) {
-#ifdef MADV_POPULATE_WRITE
   const auto page = static_cast<std::uintptr_t>(4096);
-  for (const std::span<std::byte> region : regions) {
+  const auto wholePages = [page](std::span<std::byte> region) {
     // Whole pages inside the region only; the pages at its edges are mapped when written.
-    const auto begin = (reinterpret_cast<std::uintptr_t>(region.data()) + page - 1) & ~(page - 1);
-    auto end = (reinterpret_cast<std::uintptr_t>(region.data()) + region.size()) & ~(page - 1);
+    return std::pair((reinterpret_cast<std::uintptr_t>(region.data()) + page - 1) & ~(page - 1),
+                     (reinterpret_cast<std::uintptr_t>(region.data()) + region.size()) &
+                         ~(page - 1));
+  };
+  for (std::size_t r = 0; r < regions.size(); ++r) {
+    auto [begin, end] = wholePages(regions[r]);
     while (end > begin && !stop_) {
       // Steps end on huge-page boundaries, so each maps whole huge pages where it can.
       const std::uintptr_t step = std::max(begin, (end - 1) & ~(kHugePage - 1));
-      // Refused (a kernel without the advice, or no memory left): leave it to the owner.
-      if (::madvise(reinterpret_cast<void*>(step), end - step, MADV_POPULATE_WRITE) != 0) return;
+      const Mapping mapping = MapNow(step, end);
+      if (mapping == Mapping::kRefused) return;
+      if (mapping == Mapping::kSlow && !hugePagesSlow) {
+        KeepToSmallPages(begin, step);
+        for (std::size_t later = r + 1; later < regions.size(); ++later) {
+          const auto [laterBegin, laterEnd] = wholePages(regions[later]);
+          KeepToSmallPages(laterBegin, laterEnd);
+        }
+      }
       end = step;
     }
   }
-#else
-  (void)regions;
-#endif
 }

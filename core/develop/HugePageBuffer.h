@@ -1,5 +1,7 @@
 // A large buffer of anonymous memory advised for transparent huge pages: the first touch of a
-// 2 MiB page costs about what one 4 KiB page does, and a frame touches tens of thousands.
+// 2 MiB page costs about what one 4 KiB page does, and a frame touches tens of thousands. Where
+// huge pages are seen to come slowly (some virtual machines, see the source), the process keeps
+// to small pages instead.
 #pragma once
 
 #include <atomic>
