@@ -11,16 +11,8 @@
 namespace {
 
 // Four lanes, the baseline every x86-64 has.
-using Lanes = FloatLanes;
-using IntLanesOf = IntLanes;
 constexpr int kWidth = kLanes;
-
-inline Lanes LoadWide(const float* p) {
-  return LoadLanes(p);
-}
-inline void StoreWide(float* p, Lanes v) {
-  StoreLanes(p, v);
-}
+#include "WideLanes.h"
 inline Lanes LoadEven(const float* p) {
   return LoadEvenLanes(p);
 }
