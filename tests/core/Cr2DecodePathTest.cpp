@@ -199,6 +199,12 @@ const DamageCase kDamages[] = {
        for (int i = 0; i < 4; ++i) f.at(countAt + i) = char(half >> (8 * i));
        return f;
      }},
+    // Found while the stream's structure is read, before any sample is decoded.
+    {"HuffmanTableOverfull",
+     [](std::string f) {
+       f.at(FindCr2Offsets(f).huffman + 5) = char(3);  // three codes of one bit
+       return f;
+     }},
 };
 
 class Cr2DamagedConversionTest : public ::testing::TestWithParam<DamageCase> {};
