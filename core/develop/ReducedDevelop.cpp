@@ -273,8 +273,8 @@ class Band {
 }  // namespace
 
 bool ReducedDevelopFits(const RawFrame& frame, int width, int height) {
-  return width >= 1 && height >= 1 && 2 * std::int64_t{width} <= frame.width &&
-         2 * std::int64_t{height} <= frame.height;
+  return width >= 1 && height >= 1 && width <= frame.width && height <= frame.height &&
+         (width < frame.width || height < frame.height);
 }
 
 void DevelopReduced(const RawFrame& frame, const Rgb16Target& target, const TransferTable* curve,

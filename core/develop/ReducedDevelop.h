@@ -10,7 +10,7 @@
 #include "TransferCurve.h"
 
 // True when the reduced develop is meant for a picture of width x height (the frame's own
-// orientation): at most half of it in both axes.
+// orientation): smaller than the frame's in one axis at least and larger in neither.
 bool ReducedDevelopFits(const RawFrame& frame, int width, int height);
 
 // Develops the frame's picture into target (addressed in the picture's orientation, of any size;

@@ -99,8 +99,8 @@ void DevelopBayer(const RawFrame& frame, std::uint16_t* out, int width, int heig
     if (times != nullptr) times->tiles = MillisecondsSince(start);
     return;
   }
-  // Reduced (or enlarged) output: the whole picture first, then one clean resampling of linear
-  // light; colours stay at their true positions.
+  // Enlarged output: the whole picture first, then one clean resampling of linear light;
+  // colours stay at their true positions.
   const std::size_t samples = std::size_t{3} * static_cast<std::size_t>(frame.width) *
                               static_cast<std::size_t>(frame.height);
   // Taken from the frames before and handed on to the next, whatever happens here.

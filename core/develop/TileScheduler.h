@@ -14,7 +14,7 @@
 struct DevelopTimes {
   double tiles = 0;     // load, demosaic, colour, curve, packing (and the scaling of a
                         // reduced output, which is fused with them)
-  double resample = 0;  // scaling of an output above half size
+  double resample = 0;  // scaling of an enlarged output
 };
 
 // Side of the square tile (its overlap included) the scheduler uses: larger tiles spend less on
@@ -33,9 +33,9 @@ void DevelopTiles(const RawFrame& frame, const Rgb16Target& target, const Transf
                   int threads, int tileSide = kTileSide, const RowsDone& rowsDone = {});
 
 // Develops the frame into out, packed RGB of width x height after the frame's flip. The full
-// size is developed straight into out; half the picture or less is developed in strips and
-// scaled as they come (DevelopReduced); any other size is developed at full size in linear
-// light into a buffer handed from frame to frame, then scaled (Lanczos-3). Scaled outputs get
+// size is developed straight into out; a smaller output is developed in strips and scaled as
+// they come (DevelopReduced); an enlarged one is developed at full size in linear light into a
+// buffer handed from frame to frame, then scaled (Lanczos-3). Scaled outputs get
 // the curve after scaling. curve == nullptr leaves the values linear. rowsDone (when set)
 // hears which rows of out, from the top, are final while an unturned full-size picture
 // develops; it is not called otherwise.

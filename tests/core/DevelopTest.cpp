@@ -91,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
         FlatCase{"Eos350dLinear", "350d", "1", kColorSpaceLinear},
         FlatCase{"Eos600dTurnedLeftRec709", "600d", "8", kColorSpaceRec709},
         FlatCase{"Eos5d3UpsideDownLinear", "5d3", "3", kColorSpaceLinear},
-        // Reduced outputs (half the picture or less) take their own develop.
+        // Smaller outputs take their own develop.
         FlatCase{"Eos600dReducedRec709", "600d", "1", kColorSpaceRec709, 640, 360},
         FlatCase{"Eos5d3TurnedRightReducedLinear", "5d3", "6", kColorSpaceLinear, 1000, 1000},
         FlatCase{"Eos350dExactlyHalfRec709", "350d", "1", kColorSpaceRec709, 1737, 1157}),
@@ -435,7 +435,13 @@ INSTANTIATE_TEST_SUITE_P(
         // Smaller than one strip tile (mirrored all round); narrower than one tile and three
         // strips tall.
         ReducedCase{"TinyPicture", 7, 5, 0, 3, 2, 2, true, 1, false},
-        ReducedCase{"NarrowTallPicture", 41, 260, 6, 120, 20, 2, false, 1, false}),
+        ReducedCase{"NarrowTallPicture", 41, 260, 6, 120, 20, 2, false, 1, false},
+        // Between half and the full size, as for UHD out of a 22 MP frame.
+        ReducedCase{"TwoThirdsTwoThreads", 301, 211, 0, 200, 140, 2, true, 1, false},
+        ReducedCase{"JustOverHalf", 301, 211, 0, 151, 106, 3, false, 1, false},
+        ReducedCase{"FullWidthFewerRows", 301, 211, 0, 301, 150, 2, true, 1, false},
+        ReducedCase{"OneRowFewerTurnedLeft", 301, 211, 5, 210, 301, 2, true, 1, false},
+        ReducedCase{"NearlyFullReconstructed", 301, 211, 3, 290, 200, 3, true, 2.5, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The reference is the path every size took before: the whole picture developed into a linear
@@ -484,13 +490,17 @@ TEST(ReducedDevelopTest, ClippedLightStaysNeutral) {
   }
 }
 
-// Only outputs of at most half the picture in both axes take the reduced develop.
-TEST(ReducedDevelopTest, FitsOnlyHalfOrLess) {
+// Outputs smaller than the picture in one axis at least, and larger in none, take the reduced
+// develop; the full size and enlargements do not.
+TEST(ReducedDevelopTest, FitsSmallerOutputsOnly) {
   const SyntheticMosaic mosaic(301, 211, 0);
   EXPECT_TRUE(ReducedDevelopFits(mosaic.frame, 150, 105));
   EXPECT_TRUE(ReducedDevelopFits(mosaic.frame, 1, 1));
-  EXPECT_FALSE(ReducedDevelopFits(mosaic.frame, 151, 105));
-  EXPECT_FALSE(ReducedDevelopFits(mosaic.frame, 150, 106));
+  EXPECT_TRUE(ReducedDevelopFits(mosaic.frame, 300, 211));
+  EXPECT_TRUE(ReducedDevelopFits(mosaic.frame, 301, 210));
+  EXPECT_FALSE(ReducedDevelopFits(mosaic.frame, 301, 211));
+  EXPECT_FALSE(ReducedDevelopFits(mosaic.frame, 302, 105));
+  EXPECT_FALSE(ReducedDevelopFits(mosaic.frame, 150, 212));
   EXPECT_FALSE(ReducedDevelopFits(mosaic.frame, 0, 10));
 }
 
