@@ -12,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "LaneWidthTest.h"
 #include "TransferCurve.h"
 #include "develop/PixelKernels.h"
 
@@ -29,27 +30,7 @@ void PrintTo(const RowCase& c, std::ostream* os) {
   *os << c.name;
 }
 
-const char* WidthName(DemosaicWidth w) {
-  switch (w) {
-    case DemosaicWidth::kFour:
-      return "Four";
-    case DemosaicWidth::kEight:
-      return "Eight";
-    case DemosaicWidth::kSixteen:
-      return "Sixteen";
-  }
-  return "?";
-}
-
-using Param = std::tuple<DemosaicWidth, RowCase>;
-
-class PixelRowWidthTest : public ::testing::TestWithParam<Param> {
- protected:
-  void SetUp() override {
-    if (!DemosaicWidthAvailable(std::get<0>(GetParam())))
-      GTEST_SKIP() << WidthName(std::get<0>(GetParam())) << " lanes need AVX2 / AVX-512";
-  }
-};
+class PixelRowWidthTest : public tarn::test::LaneWidthTest<RowCase> {};
 
 TEST_P(PixelRowWidthTest, LevelRowGivesTheBytesOfOnePixelAtATime) {
   const auto& [width, c] = GetParam();
@@ -102,8 +83,7 @@ TEST_P(PixelRowWidthTest, MatrixRowGivesTheBytesOfOnePixelAtATime) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, PixelRowWidthTest,
-    ::testing::Combine(::testing::Values(DemosaicWidth::kFour, DemosaicWidth::kEight,
-                                         DemosaicWidth::kSixteen),
+    ::testing::Combine(tarn::test::EveryLaneWidth(),
                        ::testing::Values(RowCase{"ShorterThanFour", 3, 0, 3, false},
                                          RowCase{"OneEightStepOddFirst", 8, 1, 3, true},
                                          RowCase{"EndsInsideSixteenStep", 23, 0, 3, true},
@@ -111,8 +91,6 @@ INSTANTIATE_TEST_SUITE_P(
                                          RowCase{"LongOddTail", 251, 1, 3, false},
                                          RowCase{"LongOddTailCurve", 251, 0, 4, true},
                                          RowCase{"TileRow", 1000, 0, 3, true})),
-    [](const ::testing::TestParamInfo<Param>& info) {
-      return std::string(WidthName(std::get<0>(info.param))) + std::get<1>(info.param).name;
-    });
+    tarn::test::LaneWidthCaseName());
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "LaneWidthTest.h"
 #include "Resample.h"
 #include "TransferCurve.h"
 #include "develop/PixelKernels.h"
@@ -31,27 +32,7 @@ void PrintTo(const KernelCase& c, std::ostream* os) {
   *os << c.name;
 }
 
-const char* WidthName(DemosaicWidth w) {
-  switch (w) {
-    case DemosaicWidth::kFour:
-      return "Four";
-    case DemosaicWidth::kEight:
-      return "Eight";
-    case DemosaicWidth::kSixteen:
-      return "Sixteen";
-  }
-  return "?";
-}
-
-using Param = std::tuple<DemosaicWidth, KernelCase>;
-
-class ReducedKernelWidthTest : public ::testing::TestWithParam<Param> {
- protected:
-  void SetUp() override {
-    if (!DemosaicWidthAvailable(std::get<0>(GetParam())))
-      GTEST_SKIP() << WidthName(std::get<0>(GetParam())) << " lanes need AVX2 / AVX-512";
-  }
-};
+class ReducedKernelWidthTest : public tarn::test::LaneWidthTest<KernelCase> {};
 
 TEST_P(ReducedKernelWidthTest, MatrixBlockHoldsTheCodesOfMatrixRow) {
   const auto& [width, c] = GetParam();
@@ -172,15 +153,12 @@ TEST_P(ReducedKernelWidthTest, ScaleDownRowQuantisesTheSumsOfItsRows) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kernels, ReducedKernelWidthTest,
-    ::testing::Combine(::testing::Values(DemosaicWidth::kFour, DemosaicWidth::kEight,
-                                         DemosaicWidth::kSixteen),
+    ::testing::Combine(tarn::test::EveryLaneWidth(),
                        ::testing::Values(KernelCase{"OneRowShorterThanFour", 1, 3, 3, false},
                                          KernelCase{"ThreeRowsOneEightStep", 3, 8, -3, true},
                                          KernelCase{"FullBlockEndsInsideStep", 16, 23, 4, true},
                                          KernelCase{"NineRowsLongTail", 9, 251, 3, false},
                                          KernelCase{"FullBlockTileRow", 16, 236, -3, true})),
-    [](const ::testing::TestParamInfo<Param>& info) {
-      return std::string(WidthName(std::get<0>(info.param))) + std::get<1>(info.param).name;
-    });
+    tarn::test::LaneWidthCaseName());
 
 }  // namespace
