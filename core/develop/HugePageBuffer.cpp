@@ -48,7 +48,7 @@ Mapping MapNow(std::uintptr_t begin, std::uintptr_t end) {
     return Mapping::kRefused;
   }
   return std::chrono::steady_clock::now() - start > kSlowHugePage ? Mapping::kSlow
-                                                                   : Mapping::kQuick;
+                                                                  : Mapping::kQuick;
 #else
   (void)begin;
   (void)end;
@@ -180,9 +180,9 @@ void PageWarmer::Run(const std::vector<std::span<std::byte>>& regions) {
   const auto page = static_cast<std::uintptr_t>(4096);
   const auto wholePages = [page](std::span<std::byte> region) {
     // Whole pages inside the region only; the pages at its edges are mapped when written.
-    return std::pair((reinterpret_cast<std::uintptr_t>(region.data()) + page - 1) & ~(page - 1),
-                     (reinterpret_cast<std::uintptr_t>(region.data()) + region.size()) &
-                         ~(page - 1));
+    return std::pair(
+        (reinterpret_cast<std::uintptr_t>(region.data()) + page - 1) & ~(page - 1),
+        (reinterpret_cast<std::uintptr_t>(region.data()) + region.size()) & ~(page - 1));
   };
   for (std::size_t r = 0; r < regions.size(); ++r) {
     auto [begin, end] = wholePages(regions[r]);

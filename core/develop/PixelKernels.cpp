@@ -11,7 +11,7 @@ namespace {
 // Four lanes, the baseline every x86-64 has.
 constexpr int kWidth = kLanes;
 #include "WideLanes.h"
-
+// The kernel, over the lanes above.
 #include "PixelRowKernel.h"
 
 }  // namespace

@@ -1,18 +1,16 @@
 // The bodies of LevelRow and MatrixRow over one vector width. Each file that includes it, inside
-// its own anonymous namespace and after the standard headers, first defines for that width:
+// its own anonymous namespace and after the standard headers, first defines for that width
+// (WideLanes.h):
 //   Lanes, IntLanesOf     float and int vectors of kWidth lanes
 //   LoadWide              kWidth consecutive floats
 //   StoreWide             kWidth consecutive floats
+//   FillLanes, ClampCode  one value in every lane; the clamp to 0..65535
 // Every lane gets the operations of the scalar loop, in the same order, and the scalar loop
 // serves the row's tail: all widths give the same bytes. Nothing here comes from <algorithm>
 // or takes a library type, so that no shared inline function is compiled here for a wider
 // instruction set.
 
 using SampleLanes = std::uint16_t __attribute__((vector_size(sizeof(Lanes) / 2)));
-
-inline Lanes FillLanes(float v) {
-  return Lanes{} + v;
-}
 
 // min(clip, trunc(v * scale)) / 65535 for v > 0, else 0, with each row's two photosite kinds
 // alternating along it.
@@ -45,16 +43,8 @@ inline void LevelRowKernel(const std::uint16_t* raw, int count, int first, const
   }
 }
 
-// Codes of one pixel's channel: trunc(clamp(m . rgb + lift, 0, 65535)), as std::clamp orders
-// its comparisons.
-inline float ClampCode(float v) {
-  return v < 0.0f ? 0.0f : (65535.0f < v ? 65535.0f : v);
-}
-inline Lanes ClampCode(Lanes v) {
-  return v < 0.0f ? FillLanes(0.0f) : (65535.0f < v ? FillLanes(65535.0f) : v);
-}
-
-// table is the transfer curve's 65536 entries, or null for the linear codes.
+// Codes of each pixel's channels: trunc(clamp(m . rgb + lift, 0, 65535)). table is the transfer
+// curve's 65536 entries, or null for the linear codes.
 inline void MatrixRowKernel(const float* r, const float* g, const float* b, const float (&m)[3][3],
                             float lift, int count, std::uint16_t* out, std::ptrdiff_t pixelStep,
                             const std::uint16_t* table) {

@@ -1,21 +1,9 @@
 // The bodies of the reduced develop's kernels over one vector width. Each file that includes it,
 // inside its own anonymous namespace and after the standard headers (<utility> among them),
-// first defines kWidth and its lane types, loads and stores (WideLanes.h). Every lane gets the
-// scalar loop's operations in its order; nothing here comes from <algorithm> or calls a library
-// function (std::index_sequence only names indices), so that no shared inline function is
+// first defines kWidth and its lane types, loads, stores and lane helpers (WideLanes.h). Every lane
+// gets the scalar loop's operations in its order; nothing here comes from <algorithm> or calls a
+// library function (std::index_sequence only names indices), so that no shared inline function is
 // compiled here for a wider instruction set.
-
-inline Lanes Broadcast(float v) {
-  return Lanes{} + v;
-}
-
-// std::clamp(v, 0, 65535) lane by lane, in its order of comparisons.
-inline Lanes ClampToCodes(Lanes v) {
-  return v < 0.0f ? Broadcast(0.0f) : (65535.0f < v ? Broadcast(65535.0f) : v);
-}
-inline float ClampToCodes(float v) {
-  return v < 0.0f ? 0.0f : (65535.0f < v ? 65535.0f : v);
-}
 
 // Swaps the B x B blocks off the diagonal of each pair of vectors B apart; over B = kWidth / 2
 // down to 1 that transposes kWidth vectors of kWidth lanes.
@@ -39,8 +27,7 @@ inline void Transpose(Lanes (&v)[kWidth]) {
 // Codes as the 16-bit linear picture holds them: trunc(clamp(m . rgb + lift, 0, 65535)).
 inline Lanes CodesOf(const float (&m)[3], Lanes red, Lanes green, Lanes blue, float lift) {
   const Lanes v = m[0] * red + m[1] * green + m[2] * blue;
-  return __builtin_convertvector(__builtin_convertvector(ClampToCodes(v + lift), IntLanesOf),
-                                 Lanes);
+  return __builtin_convertvector(__builtin_convertvector(ClampCode(v + lift), IntLanesOf), Lanes);
 }
 
 // kWidth rows at a time (rows beyond `rows` repeat the last), computed along the rows and
@@ -74,7 +61,7 @@ inline void MatrixBlockToLanesKernel(const float* r, const float* g, const float
       for (int c = 0; c < 3; ++c) {
         const float v = m[c][0] * r[at] + m[c][1] * g[at] + m[c][2] * b[at];
         out[(x * 3 + c) * kWidth + l] =
-            static_cast<float>(static_cast<std::uint16_t>(ClampToCodes(v + lift)));
+            static_cast<float>(static_cast<std::uint16_t>(ClampCode(v + lift)));
       }
     }
   }
@@ -88,9 +75,9 @@ inline void ScaleAcrossLanesKernel(const float* block, int column0, const int* f
   for (int x = xBegin; x < xEnd; ++x) {
     const float* w = weights + static_cast<std::ptrdiff_t>(x) * stride;
     const float* p = block + (first[x] - column0) * kColumn;
-    Lanes red = Broadcast(0.0f), green = Broadcast(0.0f), blue = Broadcast(0.0f);
+    Lanes red = FillLanes(0.0f), green = FillLanes(0.0f), blue = FillLanes(0.0f);
     for (int k = 0; k < count[x]; ++k, p += kColumn) {
-      const Lanes weight = Broadcast(w[k]);
+      const Lanes weight = FillLanes(w[k]);
       red = red + weight * LoadWide(p);
       green = green + weight * LoadWide(p + kWidth);
       blue = blue + weight * LoadWide(p + 2 * kWidth);
@@ -109,7 +96,7 @@ inline void StoreCodes(const Lanes (&sums)[3], std::uint16_t* out, std::ptrdiff_
                        const std::uint16_t* table) {
   int codes[3 * kWidth];
   for (int q = 0; q < 3; ++q) {
-    const IntLanesOf c = __builtin_convertvector(ClampToCodes(sums[q]) + 0.5f, IntLanesOf);
+    const IntLanesOf c = __builtin_convertvector(ClampCode(sums[q]) + 0.5f, IntLanesOf);
     std::memcpy(codes + q * kWidth, &c, sizeof c);
   }
   const int* c = codes;
@@ -135,10 +122,10 @@ inline void ScaleDownRowKernel(const float* const* rows, const float* weights, i
   int i = 0;
   // Two groups of kWidth pixels at a time: six independent sums keep the adder busy.
   for (; i + 6 * kWidth <= values; i += 6 * kWidth) {
-    Lanes a[3] = {Broadcast(0.0f), Broadcast(0.0f), Broadcast(0.0f)};
-    Lanes b[3] = {Broadcast(0.0f), Broadcast(0.0f), Broadcast(0.0f)};
+    Lanes a[3] = {FillLanes(0.0f), FillLanes(0.0f), FillLanes(0.0f)};
+    Lanes b[3] = {FillLanes(0.0f), FillLanes(0.0f), FillLanes(0.0f)};
     for (int k = 0; k < count; ++k) {
-      const Lanes weight = Broadcast(weights[k]);
+      const Lanes weight = FillLanes(weights[k]);
       const float* p = rows[k] + i;
       for (int q = 0; q < 3; ++q) {
         a[q] = a[q] + weight * LoadWide(p + q * kWidth);
@@ -150,9 +137,9 @@ inline void ScaleDownRowKernel(const float* const* rows, const float* weights, i
     StoreCodes(b, o + kWidth * pixelStep, pixelStep, table);
   }
   for (; i + 3 * kWidth <= values; i += 3 * kWidth) {
-    Lanes a[3] = {Broadcast(0.0f), Broadcast(0.0f), Broadcast(0.0f)};
+    Lanes a[3] = {FillLanes(0.0f), FillLanes(0.0f), FillLanes(0.0f)};
     for (int k = 0; k < count; ++k) {
-      const Lanes weight = Broadcast(weights[k]);
+      const Lanes weight = FillLanes(weights[k]);
       const float* p = rows[k] + i;
       for (int q = 0; q < 3; ++q) a[q] = a[q] + weight * LoadWide(p + q * kWidth);
     }
@@ -161,7 +148,7 @@ inline void ScaleDownRowKernel(const float* const* rows, const float* weights, i
   for (; i < values; ++i) {
     float sum = 0.0f;
     for (int k = 0; k < count; ++k) sum = sum + weights[k] * rows[k][i];
-    const auto code = static_cast<std::uint16_t>(ClampToCodes(sum) + 0.5f);
+    const auto code = static_cast<std::uint16_t>(ClampCode(sum) + 0.5f);
     out[(i / 3) * pixelStep + i % 3] = table != nullptr ? table[code] : code;
   }
 }

@@ -10,17 +10,9 @@
 namespace {
 
 // Four lanes, the baseline every x86-64 has.
-using Lanes = FloatLanes;
-using IntLanesOf = IntLanes;
 constexpr int kWidth = kLanes;
-
-inline Lanes LoadWide(const float* p) {
-  return LoadLanes(p);
-}
-inline void StoreWide(float* p, Lanes v) {
-  StoreLanes(p, v);
-}
-
+#include "WideLanes.h"
+// The kernel, over the lanes above.
 #include "ReducedKernel.h"
 
 }  // namespace
