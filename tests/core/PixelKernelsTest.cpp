@@ -56,20 +56,11 @@ TEST_P(PixelRowWidthTest, LevelRowGivesTheBytesOfOnePixelAtATime) {
 
 TEST_P(PixelRowWidthTest, MatrixRowGivesTheBytesOfOnePixelAtATime) {
   const auto& [width, c] = GetParam();
-  std::mt19937 random(static_cast<unsigned>(c.count * 3 + c.pixelStep));
-  // Past 1 and below 0: highlights and noise around black take the clamp at both ends.
-  std::uniform_real_distribution<float> value(-0.05f, 1.3f);
-  std::vector<float> r(static_cast<std::size_t>(c.count)), g(r.size()), b(r.size());
-  for (std::size_t i = 0; i < r.size(); ++i) {
-    r[i] = value(random);
-    g[i] = value(random);
-    b[i] = value(random);
-  }
-  // A camera-to-output matrix scaled to codes, with the negative terms that push codes below 0.
-  const float m[3][3] = {{1.83f * 65535, -0.71f * 65535, -0.12f * 65535},
-                         {-0.21f * 65535, 1.52f * 65535, -0.31f * 65535},
-                         {0.02f * 65535, -0.55f * 65535, 1.53f * 65535}};
-  const float lift = 1.0f / 64;
+  const tarn::test::RandomPlanes planes(static_cast<std::size_t>(c.count),
+                                        static_cast<unsigned>(c.count * 3 + c.pixelStep));
+  const auto& [r, g, b] = planes;
+  const auto& m = tarn::test::kCodeMatrix;
+  const float lift = tarn::test::kCodeLift;
   const TransferTable* curve = c.curve ? &Rec709Table() : nullptr;
   const std::size_t size = r.size() * static_cast<std::size_t>(c.pixelStep);
   std::vector<std::uint16_t> row(size, 0xbeef), single(size, 0xbeef);

@@ -39,19 +39,11 @@ TEST_P(ReducedKernelWidthTest, MatrixBlockHoldsTheCodesOfMatrixRow) {
   const int lanes = RowLanes(width);
   const int rows = std::min(c.rows, lanes);
   const int stride = c.count + 7;  // planes wider than the columns read, as a tile's are
-  std::mt19937 random(static_cast<unsigned>(c.count * 5 + rows));
-  // Past 1 and below 0: the clamp at both ends.
-  std::uniform_real_distribution<float> value(-0.05f, 1.3f);
-  std::vector<float> r(static_cast<std::size_t>(rows * stride)), g(r.size()), b(r.size());
-  for (std::size_t i = 0; i < r.size(); ++i) {
-    r[i] = value(random);
-    g[i] = value(random);
-    b[i] = value(random);
-  }
-  const float m[3][3] = {{1.83f * 65535, -0.71f * 65535, -0.12f * 65535},
-                         {-0.21f * 65535, 1.52f * 65535, -0.31f * 65535},
-                         {0.02f * 65535, -0.55f * 65535, 1.53f * 65535}};
-  const float lift = 1.0f / 64;
+  const tarn::test::RandomPlanes planes(static_cast<std::size_t>(rows * stride),
+                                        static_cast<unsigned>(c.count * 5 + rows));
+  const auto& [r, g, b] = planes;
+  const auto& m = tarn::test::kCodeMatrix;
+  const float lift = tarn::test::kCodeLift;
   std::vector<float> block(static_cast<std::size_t>(c.count) * 3 * lanes, -1.0f);
   MatrixBlockToLanes(r.data(), g.data(), b.data(), stride, rows, m, lift, c.count, block.data(),
                      width);
