@@ -336,11 +336,9 @@ class DevelopmentSlot {
  public:
   DevelopmentSlot() {
     const int running = ++runningDevelopments;
-    const int cores = UsableCpuCount();
-    threads_ = std::max(1, cores / running);
+    threads_ = std::max(1, cores_ / running);
 #ifdef _OPENMP
-    static const bool threadsGiven = std::getenv("OMP_NUM_THREADS") != nullptr;
-    if (threadsGiven) {
+    if (threadsGiven_) {
       threads_ = omp_get_max_threads();
     } else {
       omp_set_num_threads(threads_);
@@ -358,7 +356,20 @@ class DevelopmentSlot {
     return threads_;
   }
 
+  // The same share, taken again now: a development that started beside others may find itself
+  // alone once it is decoded (the last frames of a batch), and then uses every core.
+  int threadsNow() const {
+    if (threadsGiven_) return threads_;
+    return std::max(1, cores_ / std::max(1, runningDevelopments.load()));
+  }
+
  private:
+  const int cores_ = UsableCpuCount();
+#ifdef _OPENMP
+  static inline const bool threadsGiven_ = std::getenv("OMP_NUM_THREADS") != nullptr;
+#else
+  static constexpr bool threadsGiven_ = false;
+#endif
   int threads_ = 1;
 };
 
@@ -1005,7 +1016,8 @@ class ImageObject final : public SdkObject {
         ApplyColourSettings(*raw_, colour_, frame);
         const TransferTable* curve = OutputCurve(colorSpace());
         DevelopTimes times;
-        DevelopBayer(frame, out, width, height, curve, slot.threads(), &times, rowsDone);
+        const int threads = slot.threadsNow();
+        DevelopBayer(frame, out, width, height, curve, threads, &times, rowsDone);
         raw_->recycle();
         ReleaseMosaic();
         if (ProfilingOn()) {
@@ -1013,7 +1025,7 @@ class ImageObject final : public SdkObject {
                        "tarn-profile: %s %s %.1f ms, tiles %.1f ms, resample %.1f ms "
                        "(own path, %d threads)\n",
                        file_->path().c_str(), ownDecoder ? "decode" : "unpack", unpackMs,
-                       times.tiles, times.resample, slot.threads());
+                       times.tiles, times.resample, threads);
         }
         return EDS_ERR_OK;
       }
