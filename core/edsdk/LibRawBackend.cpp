@@ -338,7 +338,7 @@ class DevelopmentSlot {
     const int running = ++runningDevelopments;
     threads_ = std::max(1, cores_ / running);
 #ifdef _OPENMP
-    if (threadsGiven_) {
+    if (ThreadsGiven()) {
       threads_ = omp_get_max_threads();
     } else {
       omp_set_num_threads(threads_);
@@ -359,17 +359,21 @@ class DevelopmentSlot {
   // The same share, taken again now: a development that started beside others may find itself
   // alone once it is decoded (the last frames of a batch), and then uses every core.
   int threadsNow() const {
-    if (threadsGiven_) return threads_;
+    if (ThreadsGiven()) return threads_;
     return std::max(1, cores_ / std::max(1, runningDevelopments.load()));
   }
 
  private:
-  const int cores_ = UsableCpuCount();
+  static bool ThreadsGiven() {
 #ifdef _OPENMP
-  static inline const bool threadsGiven_ = std::getenv("OMP_NUM_THREADS") != nullptr;
+    static const bool given = std::getenv("OMP_NUM_THREADS") != nullptr;
+    return given;
 #else
-  static constexpr bool threadsGiven_ = false;
+    return false;
 #endif
+  }
+
+  const int cores_ = UsableCpuCount();
   int threads_ = 1;
 };
 
