@@ -335,8 +335,7 @@ std::atomic<int> runningDevelopments{0};
 class DevelopmentSlot {
  public:
   DevelopmentSlot() {
-    const int running = ++runningDevelopments;
-    threads_ = std::max(1, cores_ / running);
+    threads_ = ShareOfCores(++runningDevelopments);
 #ifdef _OPENMP
     if (ThreadsGiven()) {
       threads_ = omp_get_max_threads();
@@ -359,11 +358,15 @@ class DevelopmentSlot {
   // The same share, taken again now: a development that started beside others may find itself
   // alone once it is decoded (the last frames of a batch), and then uses every core.
   int threadsNow() const {
-    if (ThreadsGiven()) return threads_;
-    return std::max(1, cores_ / std::max(1, runningDevelopments.load()));
+    return ThreadsGiven() ? threads_ : ShareOfCores(runningDevelopments.load());
   }
 
  private:
+  // The cores, shared evenly by the developments running (this one among them).
+  int ShareOfCores(int running) const {
+    return std::max(1, cores_ / std::max(1, running));
+  }
+
   static bool ThreadsGiven() {
 #ifdef _OPENMP
     static const bool given = std::getenv("OMP_NUM_THREADS") != nullptr;
